@@ -1,0 +1,109 @@
+// Test support: runs the real demo binary as a child process in a scratch copy
+// of its run folder, optionally under the preload rig, and reads back what the
+// rig recorded (frames, swap log) and what the disk audio driver wrote.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Where the build put the programs under test.
+std::string demo_binary();
+std::string rig_library();
+std::string glew_fail_library();
+// The media folder (VORNA_ASSETS, set by ctest).
+std::string assets_dir();
+// A fixture file kept beside this helper.
+std::string support_file(const std::string& name);
+
+struct Rgb {
+    uint8_t r, g, b;
+};
+
+// A frame the rig saved: rgb bytes, top row first.
+struct Frame {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+
+    // x from the left, y from the bottom, as the GL and the overlay count.
+    Rgb at(int x, int y) const;
+    bool all_black() const;
+};
+
+struct Swap {
+    unsigned frame;
+    unsigned ticks;
+};
+
+struct Injected {
+    unsigned frame;
+    std::string name;
+};
+
+struct Outcome {
+    bool exited = false;     // ended by exit or return from main
+    int status = -1;         // its exit status
+    int signal = 0;          // the signal that killed it, or 0
+    bool timed_out = false;  // killed by us after the time limit
+    double seconds = 0;      // wall time from start to end
+    std::string err;         // everything written to stderr
+
+    // Lines of err that start with "demo: ", the demo's own failure reports.
+    std::vector<std::string> demo_lines() const;
+};
+
+class DemoRun {
+public:
+    // A scratch folder holding links to every file of the media folder.
+    DemoRun();
+    ~DemoRun();
+    DemoRun(const DemoRun&) = delete;
+    DemoRun& operator=(const DemoRun&) = delete;
+
+    const std::string& dir() const { return dir_; }
+    void remove_media(const std::string& name);
+    void replace_media(const std::string& name, const std::string& source);
+
+    // The child's environment is ours (DISPLAY included) plus these changes.
+    // Audio always goes to the disk driver, into audio_file().
+    void set_env(const std::string& name, const std::string& value);
+    void unset_env(const std::string& name);
+
+    // Preload the rig with this tick schedule (RIG_TICKS) and these events
+    // (RIG_EVENTS), logging every swap and saving the frames listed in save
+    // (RIG_SAVE_FRAMES: "all", "0,3", or "" for none).
+    void use_rig(const std::string& ticks, const std::string& events = "",
+                 const std::string& save = "");
+    void preload(const std::string& library);
+
+    // Runs to the end, or kills the child after limit_s seconds.
+    Outcome run(double limit_s = 60);
+    // Or in two steps, to act on the running child in between; wait kills
+    // the child if it has not ended limit_s seconds after the call.
+    void start();
+    pid_t pid() const { return pid_; }
+    Outcome wait(double limit_s = 60);
+
+    std::vector<Swap> swaps() const;
+    std::vector<Injected> injected() const;
+    bool has_frame(unsigned k) const;
+    Frame frame(unsigned k) const;
+    std::string audio_file() const;
+    // A path in the folder of what the run leaves (never the run folder).
+    std::string output(const std::string& name) const { return out_ + "/" + name; }
+    // The recorded audio as signed 16-bit samples (empty if none was written).
+    std::vector<int16_t> audio() const;
+
+private:
+    void* display_;    // our own X connection (Display*), held for the run
+    std::string dir_;  // the run folder and the demo's working directory
+    std::string out_;  // what the run leaves: log, frames, audio, stderr
+    std::map<std::string, std::optional<std::string>> env_;
+    std::vector<std::string> preload_;
+    pid_t pid_ = -1;
+    double started_ = 0;
+};

@@ -1,0 +1,65 @@
+// The preload rig's contract (tools/rig/rig.h) as its users script it: the
+// paced clock, the raw video stream, and the refusal of a malformed variable.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "demo_run.h"
+
+TEST(RigClock, frame_k_reads_the_start_plus_k_thousand_over_fps_milliseconds_rounded_down)
+{
+    DemoRun run;
+    run.use_rig("0", "4:escape");
+    run.unset_env("RIG_TICKS");
+    run.set_env("RIG_FPS", "60");
+    run.set_env("RIG_START_MS", "9000");
+    const Outcome outcome = run.run();
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+
+    std::vector<unsigned> ticks;
+    for (const Swap& swap : run.swaps())
+        ticks.push_back(swap.ticks);
+    EXPECT_EQ(ticks, (std::vector<unsigned>{9000, 9016, 9033, 9050, 9066}));
+}
+
+TEST(RigVideo, streams_every_frame_raw_exactly_as_it_saves_them)
+{
+    DemoRun run;
+    run.use_rig("3000,5000,12000", "2:escape", "all");
+    run.set_env("RIG_VIDEO", run.output("video.raw"));
+    const Outcome outcome = run.run();
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+
+    std::ifstream in(run.output("video.raw"), std::ios::binary);
+    const std::vector<char> video((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t frame_size = 1280 * 720 * 3;
+    ASSERT_EQ(video.size(), 3 * frame_size);
+    for (unsigned k = 0; k < 3; ++k) {
+        const Frame saved = run.frame(k);
+        ASSERT_EQ(saved.rgb.size(), frame_size);
+        EXPECT_TRUE(std::equal(saved.rgb.begin(), saved.rgb.end(),
+                               reinterpret_cast<const uint8_t*>(video.data()) + k * frame_size))
+            << "frame " << k;
+    }
+}
+
+TEST(RigConfiguration, a_malformed_variable_stops_the_program_at_load_with_one_line_and_status_2)
+{
+    for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+             {"RIG_TICKS", "0,1s"}, {"RIG_FPS", "0"}, {"RIG_EVENTS", "3:space"}}) {
+        DemoRun run;
+        run.use_rig("0");
+        run.set_env(name, value);
+        if (name == "RIG_FPS")
+            run.unset_env("RIG_TICKS");
+        const Outcome outcome = run.run();
+        EXPECT_TRUE(outcome.exited);
+        EXPECT_EQ(outcome.status, 2) << name;
+        EXPECT_EQ(outcome.err.rfind("rig: " + name + ": ", 0), 0u) << outcome.err;
+        EXPECT_EQ(outcome.err.find("Loading"), std::string::npos) << "the demo ran: " << outcome.err;
+    }
+}

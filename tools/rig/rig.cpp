@@ -1,0 +1,384 @@
+// The rig's implementation: scripted clock and input, recorded frames, for any
+// SDL 1.2 OpenGL program it is preloaded into. The contract is in rig.h.
+#include "rig.h"
+
+#include <GL/gl.h>
+#include <SDL.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+[[noreturn]] void die(const std::string& message)
+{
+    std::fprintf(stderr, "rig: %s\n", message.c_str());
+    std::fflush(stderr);
+    _exit(RIG_EXIT_STATUS);
+}
+
+std::vector<std::string> split(const std::string& text, char separator)
+{
+    std::vector<std::string> parts;
+    std::string::size_type begin = 0;
+    for (;;) {
+        const std::string::size_type end = text.find(separator, begin);
+        parts.push_back(text.substr(begin, end - begin));
+        if (end == std::string::npos)
+            return parts;
+        begin = end + 1;
+    }
+}
+
+// Plain decimal digits only: a sign, a space or a unit is a mistake worth
+// reporting, not something to guess around.
+uint32_t parse_number(const std::string& text, const char* variable, uint64_t max)
+{
+    if (text.empty() || text.size() > 10 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        die(std::string(variable) + ": \"" + text + "\" is not a number");
+    const uint64_t value = std::stoull(text);
+    if (value > max)
+        die(std::string(variable) + ": " + text + " is out of range");
+    return static_cast<uint32_t>(value);
+}
+
+const char* env(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value && *value ? value : nullptr;
+}
+
+struct Injected {
+    unsigned frame;
+    SDL_Event event;
+    const char* name;  // as the log names it
+};
+
+SDL_Event key_event(Uint8 type, SDLKey sym)
+{
+    SDL_Event event;
+    std::memset(&event, 0, sizeof event);
+    event.key.type = type;
+    event.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
+    event.key.keysym.sym = sym;
+    event.key.keysym.mod = KMOD_NONE;
+    return event;
+}
+
+SDL_Event plain_event(Uint8 type)
+{
+    SDL_Event event;
+    std::memset(&event, 0, sizeof event);
+    event.type = type;
+    if (type == SDL_MOUSEMOTION) {
+        event.motion.x = 640;
+        event.motion.y = 360;
+    }
+    return event;
+}
+
+void add_events(std::vector<Injected>& out, unsigned frame, const std::string& name)
+{
+    if (name == "escape" || name == "escape-down")
+        out.push_back({frame, key_event(SDL_KEYDOWN, SDLK_ESCAPE), "escape-down"});
+    if (name == "escape" || name == "escape-up")
+        out.push_back({frame, key_event(SDL_KEYUP, SDLK_ESCAPE), "escape-up"});
+    if (name == "key-a") {
+        out.push_back({frame, key_event(SDL_KEYDOWN, SDLK_a), "key-a-down"});
+        out.push_back({frame, key_event(SDL_KEYUP, SDLK_a), "key-a-up"});
+    }
+    if (name == "mouse")
+        out.push_back({frame, plain_event(SDL_MOUSEMOTION), "mouse"});
+    if (name == "expose")
+        out.push_back({frame, plain_event(SDL_VIDEOEXPOSE), "expose"});
+    if (name == "quit")
+        out.push_back({frame, plain_event(SDL_QUIT), "quit"});
+}
+
+template <typename Function>
+Function real(const char* name)
+{
+    void* symbol = dlsym(RTLD_NEXT, name);
+    if (!symbol)
+        die(std::string("cannot find the real ") + name + " (is the program linked with SDL 1.2?)");
+    return reinterpret_cast<Function>(symbol);
+}
+
+class Rig {
+public:
+    Rig();
+
+    Uint32 ticks(unsigned frame) const;
+    bool poll_injected(SDL_Event* event, unsigned frame);
+    void record(unsigned frame);
+    void log_swap(unsigned frame, Uint32 ticks);
+
+    Uint32 (*real_get_ticks)();
+    void (*real_swap_buffers)();
+    int (*real_poll_event)(SDL_Event*);
+
+private:
+    enum class Clock { real, list, fps };
+    Clock clock = Clock::real;
+    std::vector<Uint32> tick_list;
+    uint32_t fps = 0;
+    uint32_t start_ms = 0;
+
+    std::vector<Injected> events;  // in frame order, stable
+    size_t next_event = 0;
+
+    std::string frame_dir;
+    bool save_all = false;
+    std::vector<unsigned> save_list;  // sorted
+    int video_fd = -1;
+    FILE* log = nullptr;
+
+    std::vector<unsigned char> bottom_up, top_down;
+
+    bool saves(unsigned frame) const;
+    void save_ppm(unsigned frame, int width, int height);
+    void stream(size_t size);
+};
+
+Rig::Rig()
+    : real_get_ticks(real<Uint32 (*)()>("SDL_GetTicks")),
+      real_swap_buffers(real<void (*)()>("SDL_GL_SwapBuffers")),
+      real_poll_event(real<int (*)(SDL_Event*)>("SDL_PollEvent"))
+{
+    const char* ticks_text = env("RIG_TICKS");
+    const char* fps_text = env("RIG_FPS");
+    const char* start_text = env("RIG_START_MS");
+    if (ticks_text && fps_text)
+        die("RIG_TICKS and RIG_FPS exclude each other: set one");
+    if (start_text && !fps_text)
+        die("RIG_START_MS needs RIG_FPS");
+    if (ticks_text) {
+        clock = Clock::list;
+        for (const std::string& entry : split(ticks_text, ','))
+            tick_list.push_back(parse_number(entry, "RIG_TICKS", UINT32_MAX));
+    }
+    if (fps_text) {
+        clock = Clock::fps;
+        fps = parse_number(fps_text, "RIG_FPS", UINT32_MAX);
+        if (fps == 0)
+            die("RIG_FPS: must be at least 1");
+        if (start_text)
+            start_ms = parse_number(start_text, "RIG_START_MS", UINT32_MAX);
+    }
+
+    if (const char* text = env("RIG_EVENTS")) {
+        for (const std::string& entry : split(text, ',')) {
+            const std::string::size_type colon = entry.find(':');
+            if (colon == std::string::npos)
+                die("RIG_EVENTS: \"" + entry + "\" is not FRAME:NAME");
+            const unsigned frame = parse_number(entry.substr(0, colon), "RIG_EVENTS", UINT32_MAX);
+            const size_t before = events.size();
+            add_events(events, frame, entry.substr(colon + 1));
+            if (events.size() == before)
+                die("RIG_EVENTS: unknown event \"" + entry.substr(colon + 1) +
+                    "\" (escape, escape-down, escape-up, key-a, mouse, expose, quit)");
+        }
+        std::stable_sort(events.begin(), events.end(),
+                         [](const Injected& a, const Injected& b) { return a.frame < b.frame; });
+    }
+
+    const char* dir = env("RIG_FRAME_DIR");
+    const char* save_text = env("RIG_SAVE_FRAMES");
+    if (save_text && !dir)
+        die("RIG_SAVE_FRAMES needs RIG_FRAME_DIR");
+    if (dir) {
+        struct stat info;
+        if (stat(dir, &info) != 0 || !S_ISDIR(info.st_mode))
+            die(std::string("RIG_FRAME_DIR: ") + dir + " is not a directory");
+        frame_dir = dir;
+        save_all = !save_text || std::string(save_text) == "all";
+        if (!save_all) {
+            for (const std::string& entry : split(save_text, ','))
+                save_list.push_back(parse_number(entry, "RIG_SAVE_FRAMES", UINT32_MAX));
+            std::sort(save_list.begin(), save_list.end());
+        }
+    }
+
+    if (const char* video = env("RIG_VIDEO")) {
+        const std::string target = video;
+        if (target.rfind("fd:", 0) == 0) {
+            video_fd = static_cast<int>(parse_number(target.substr(3), "RIG_VIDEO", INT32_MAX));
+            if (fcntl(video_fd, F_GETFD) == -1)
+                die("RIG_VIDEO: file descriptor " + target.substr(3) + " is not open");
+        } else {
+            video_fd = open(video, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (video_fd == -1)
+                die("RIG_VIDEO: cannot open " + target + ": " + std::strerror(errno));
+        }
+    }
+
+    if (const char* path = env("RIG_LOG")) {
+        log = std::fopen(path, "we");
+        if (!log)
+            die(std::string("RIG_LOG: cannot open ") + path + ": " + std::strerror(errno));
+        // Line by line, so a crash or a kill still leaves every completed frame.
+        setvbuf(log, nullptr, _IOLBF, 0);
+    }
+}
+
+Uint32 Rig::ticks(unsigned frame) const
+{
+    switch (clock) {
+    case Clock::list:
+        return tick_list[std::min<size_t>(frame, tick_list.size() - 1)];
+    case Clock::fps:
+        return static_cast<Uint32>(start_ms + static_cast<uint64_t>(frame) * 1000 / fps);
+    case Clock::real:
+        break;
+    }
+    return real_get_ticks();
+}
+
+bool Rig::poll_injected(SDL_Event* event, unsigned frame)
+{
+    if (next_event == events.size() || events[next_event].frame > frame)
+        return false;
+    // A null event only asks whether one is pending, and consumes nothing.
+    if (event) {
+        *event = events[next_event].event;
+        if (log)
+            std::fprintf(log, "event %u %s\n", frame, events[next_event].name);
+        ++next_event;
+    }
+    return true;
+}
+
+bool Rig::saves(unsigned frame) const
+{
+    if (frame_dir.empty())
+        return false;
+    return save_all || std::binary_search(save_list.begin(), save_list.end(), frame);
+}
+
+void Rig::record(unsigned frame)
+{
+    const bool save = saves(frame);
+    if (!save && video_fd == -1)
+        return;
+    const SDL_Surface* screen = SDL_GetVideoSurface();
+    if (!screen)
+        return;
+    const int width = screen->w;
+    const int height = screen->h;
+    const size_t row = static_cast<size_t>(width) * 3;
+    bottom_up.resize(row * height);
+    top_down.resize(row * height);
+
+    // The program's own pack settings must neither shape our read nor change.
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
+    glPixelStorei(GL_PACK_SWAP_BYTES, GL_FALSE);
+    glPixelStorei(GL_PACK_LSB_FIRST, GL_FALSE);
+    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, bottom_up.data());
+    glPopClientAttrib();
+
+    // The GL reads bottom row first; images and video go top row first.
+    for (int y = 0; y < height; ++y)
+        std::memcpy(&top_down[row * (height - 1 - y)], &bottom_up[row * y], row);
+
+    if (save)
+        save_ppm(frame, width, height);
+    if (video_fd != -1)
+        stream(row * height);
+}
+
+void Rig::save_ppm(unsigned frame, int width, int height)
+{
+    char name[64];
+    std::snprintf(name, sizeof name, RIG_FRAME_FILE, frame);
+    const std::string path = frame_dir + "/" + name;
+    FILE* file = std::fopen(path.c_str(), "wbe");
+    if (!file)
+        die("cannot write " + path + ": " + std::strerror(errno));
+    std::fprintf(file, "P6\n%d %d\n255\n", width, height);
+    const bool written = std::fwrite(top_down.data(), 1, top_down.size(), file) == top_down.size();
+    if (std::fclose(file) != 0 || !written)
+        die("cannot write " + path + ": " + std::strerror(errno));
+}
+
+void Rig::stream(size_t size)
+{
+    const unsigned char* data = top_down.data();
+    while (size > 0) {
+        const ssize_t written = write(video_fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            die(std::string("RIG_VIDEO: write failed: ") + std::strerror(errno));
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+}
+
+void Rig::log_swap(unsigned frame, Uint32 ticks)
+{
+    if (log)
+        std::fprintf(log, "frame %u ticks %u\n", frame, static_cast<unsigned>(ticks));
+}
+
+// Completed swaps: the frame number that the clock and the events key on. SDL's
+// own threads may read the clock, so it is atomic.
+std::atomic<unsigned> swaps{0};
+
+Rig& rig()
+{
+    static Rig instance;
+    return instance;
+}
+
+// Read the environment at load, so a bad variable stops the program before it
+// opens a window.
+__attribute__((constructor)) void load()
+{
+    rig();
+}
+
+}  // namespace
+
+extern "C" {
+
+Uint32 SDL_GetTicks(void)
+{
+    return rig().ticks(swaps.load());
+}
+
+int SDL_PollEvent(SDL_Event* event)
+{
+    Rig& r = rig();
+    if (r.poll_injected(event, swaps.load()))
+        return 1;
+    return r.real_poll_event(event);
+}
+
+void SDL_GL_SwapBuffers(void)
+{
+    Rig& r = rig();
+    const unsigned frame = swaps.load();
+    r.record(frame);
+    r.real_swap_buffers();
+    const Uint32 ticks = r.ticks(frame);
+    swaps.store(frame + 1);
+    r.log_swap(frame, ticks);
+}
+
+}  // extern "C"
