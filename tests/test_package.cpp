@@ -1,0 +1,94 @@
+// The release tarball, built by cpack from this build: what it holds, and that,
+// unpacked, one command plays the demo to its end.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "command.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The tarball's name and its one top folder: vorna-1.0-linux-<machine>.
+const std::regex kName("vorna-1\\.0-linux-[a-z0-9_]+");
+
+// Builds the package into dir and unpacks it there; returns the unpacked folder.
+fs::path build_and_unpack(const Scratch& dir)
+{
+    output_of({"cpack", "--config", BUILD_DIR "/CPackConfig.cmake", "-B", dir / "package"});
+    std::vector<std::string> tarballs;
+    for (const std::string& name : names_in(dir.path() / "package"))
+        if (name.size() > 7 && name.compare(name.size() - 7, 7, ".tar.gz") == 0)
+            tarballs.push_back(name);
+    if (tarballs.size() != 1 || !std::regex_match(tarballs[0].substr(0, tarballs[0].size() - 7), kName))
+        throw std::runtime_error("expected one vorna-1.0-linux-*.tar.gz from cpack");
+    fs::create_directory(dir.path() / "unpacked");
+    output_of({"tar", "-xzf", dir / ("package/" + tarballs[0]), "-C", dir / "unpacked"});
+    const std::set<std::string> top = names_in(dir.path() / "unpacked");
+    if (top.size() != 1 || tarballs[0] != *top.begin() + ".tar.gz")
+        throw std::runtime_error("the tarball does not unpack into one folder of its own name");
+    return dir.path() / "unpacked" / *top.begin();
+}
+
+// Every file below root, as paths relative to it.
+std::set<std::string> tree(const fs::path& root)
+{
+    std::set<std::string> files;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root))
+        files.insert(fs::relative(entry.path(), root).string() + (entry.is_directory() ? "/" : ""));
+    return files;
+}
+
+bool executable(const fs::path& file)
+{
+    return (fs::status(file).permissions() & fs::perms::owner_exec) != fs::perms::none;
+}
+
+}  // namespace
+
+// One case: cpack first brings the build up to date (its preinstall step), and
+// two of them side by side would build the same tree at once.
+TEST(Package, unpacked_it_holds_the_demo_its_media_a_launcher_an_info_text_and_a_screenshot_and_plays_to_its_end)
+{
+    Scratch dir;
+    const fs::path top = build_and_unpack(dir);
+    const std::set<std::string> expected{
+        "run",           "demo",           "README.txt",    "screenshot.png",
+        "assets/",       "assets/biisi.mp3", "assets/vornalogo.png", "assets/text1.png",
+        "assets/text2.png", "assets/shaders/", "assets/shaders/std.glsl",
+        "assets/shaders/plasma.vert", "assets/shaders/plasma.frag"};
+    EXPECT_EQ(tree(top), expected);
+    EXPECT_TRUE(executable(top / "run"));
+    EXPECT_TRUE(executable(top / "demo"));
+    EXPECT_EQ(read_file(top / "screenshot.png"), read_file(SOURCE_DIR "/docs/capture.png"));
+    EXPECT_EQ(read_file(top / "assets/biisi.mp3"), read_file(SOURCE_DIR "/assets/biisi.mp3"));
+
+    const std::string info = read_file(top / "README.txt");
+    for (const char* needed : {"./run", "Escape", "libsdl1.2debian", "libsdl-image1.2", "libsdl-mixer1.2",
+                               "libglew2.2", "libglu1-mesa", "tools/capture"})
+        EXPECT_NE(info.find(needed), std::string::npos) << needed;
+
+    // Started from elsewhere by its path, on the test run's display, under the
+    // rig's scripted clock: 10 frames per second of demo time, 301 frames in all.
+    const Result result = Command({(top / "run").string()})
+                              .in_dir(dir.path().string())
+                              .set("LD_PRELOAD", RIG_LIBRARY)
+                              .set("RIG_FPS", "10")
+                              .set("RIG_LOG", dir / "rig.log")
+                              .set("SDL_AUDIODRIVER", "dummy")
+                              .run();
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.signal, 0);
+    const std::string log = read_file(dir / "rig.log");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 301);
+    EXPECT_NE(log.find("frame 300 ticks 30000\n"), std::string::npos) << log.substr(log.size() > 200 ? log.size() - 200 : 0);
+    // It writes nothing into its folder.
+    EXPECT_EQ(tree(top), expected);
+}
