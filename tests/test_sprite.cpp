@@ -25,35 +25,16 @@
 #include "main.h"
 #include "sprite.h"
 #include "support/gl_window.h"
+#include "support/images.h"
 
-// Link-time wraps (see tests/CMakeLists.txt): each forwards to the real function
-// and records what passed through it.
+// A link-time wrap (see tests/CMakeLists.txt) records the pulse scale that
+// reaches the GL; support/images.cpp counts decoded surfaces against frees.
 namespace {
-std::set<SDL_Surface*> live_surfaces;  // decoded by IMG_Load, not yet freed
-int surfaces_loaded = 0;
 std::vector<std::array<float, 3>> scales;  // every glScalef, in call order
 }  // namespace
 
 extern "C" {
-SDL_Surface* __real_IMG_Load(const char* file);
-void __real_SDL_FreeSurface(SDL_Surface* surface);
 void __real_glScalef(GLfloat x, GLfloat y, GLfloat z);
-
-SDL_Surface* __wrap_IMG_Load(const char* file)
-{
-    SDL_Surface* surface = __real_IMG_Load(file);
-    if (surface) {
-        live_surfaces.insert(surface);
-        ++surfaces_loaded;
-    }
-    return surface;
-}
-
-void __wrap_SDL_FreeSurface(SDL_Surface* surface)
-{
-    live_surfaces.erase(surface);
-    __real_SDL_FreeSurface(surface);
-}
 
 void __wrap_glScalef(GLfloat x, GLfloat y, GLfloat z)
 {
@@ -69,56 +50,6 @@ const float peak_time = 0.52359879f;    // pi/6 as a float
 const float trough_time = 1.5707964f;   // pi/2 as a float
 
 // --- Image writers -------------------------------------------------------------
-
-void put_be32(std::string& out, uint32_t value)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<char>((value >> shift) & 0xff));
-}
-
-uint32_t crc32(const std::string& bytes)
-{
-    uint32_t crc = 0xffffffffu;
-    for (unsigned char byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-void put_chunk(std::string& png, const char* type, const std::string& data)
-{
-    put_be32(png, static_cast<uint32_t>(data.size()));
-    const std::string body = std::string(type, 4) + data;
-    png += body;
-    put_be32(png, crc32(body));
-}
-
-// A zlib stream of stored (uncompressed) deflate blocks.
-std::string zlib_stored(const std::string& raw)
-{
-    std::string out("\x78\x01", 2);
-    size_t offset = 0;
-    do {
-        const size_t length = std::min<size_t>(65535, raw.size() - offset);
-        const bool final_block = offset + length == raw.size();
-        out.push_back(final_block ? 1 : 0);
-        out.push_back(static_cast<char>(length & 0xff));
-        out.push_back(static_cast<char>(length >> 8));
-        out.push_back(static_cast<char>(~length & 0xff));
-        out.push_back(static_cast<char>((~length >> 8) & 0xff));
-        out.append(raw, offset, length);
-        offset += length;
-    } while (offset < raw.size());
-    uint32_t a = 1, b = 0;
-    for (unsigned char byte : raw) {
-        a = (a + byte) % 65521;
-        b = (b + a) % 65521;
-    }
-    put_be32(out, (b << 16) | a);
-    return out;
-}
 
 void write_file(const std::string& path, const std::string& bytes)
 {
@@ -145,11 +76,11 @@ void write_png(const std::string& path, int width, int height, int colour_type,
     header += std::string("\x08", 1) + static_cast<char>(colour_type) + std::string(3, '\0');
 
     std::string png("\x89PNG\r\n\x1a\n", 8);
-    put_chunk(png, "IHDR", header);
+    png += png_chunk("IHDR", header);
     if (colour_type == 3)
-        put_chunk(png, "PLTE", palette);
-    put_chunk(png, "IDAT", zlib_stored(raw));
-    put_chunk(png, "IEND", "");
+        png += png_chunk("PLTE", palette);
+    png += png_chunk("IDAT", zlib_stored(raw));
+    png += png_chunk("IEND", "");
     write_file(path, png);
 }
 
@@ -381,7 +312,7 @@ TEST_F(SpriteLoading, accepts_power_of_two_images_from_1x1_to_2x512)
     // The texture stays bound after construction.
     EXPECT_EQ(static_cast<GLuint>(get_int(GL_TEXTURE_BINDING_2D)), strip.texture);
     EXPECT_EQ(log.str(), "Loading " + path("dot.bmp") + "\nLoading " + path("strip.bmp") + "\n");
-    EXPECT_EQ(surfaces_loaded, 2);
+    EXPECT_EQ(surfaces_decoded, 2);
 }
 
 TEST_F(SpriteLoading, rejects_a_width_or_a_height_that_is_not_a_power_of_two)
@@ -394,7 +325,7 @@ TEST_F(SpriteLoading, rejects_a_width_or_a_height_that_is_not_a_power_of_two)
         EXPECT_EQ(thrown.kind, "const char*") << name;
         EXPECT_EQ(thrown.text, "Image size must be in power of two") << name;
     }
-    EXPECT_EQ(surfaces_loaded, 3);
+    EXPECT_EQ(surfaces_decoded, 3);
 }
 
 TEST_F(SpriteLoading, rejects_two_bytes_per_pixel)
@@ -403,7 +334,7 @@ TEST_F(SpriteLoading, rejects_two_bytes_per_pixel)
     const Thrown thrown = construct(path("sixteen.tga"));
     EXPECT_EQ(thrown.kind, "const char*");
     EXPECT_EQ(thrown.text, "Image format must be 8, 24 or 32 bits per pixel.");
-    EXPECT_EQ(surfaces_loaded, 1);
+    EXPECT_EQ(surfaces_decoded, 1);
 }
 
 TEST_F(SpriteLoading, reports_the_size_of_an_image_wrong_in_both_size_and_format)
@@ -434,7 +365,7 @@ TEST_F(SpriteLoading, logs_loading_before_throwing_file_not_found_as_a_std_strin
         EXPECT_EQ(message, "File not found: " + file);
         EXPECT_EQ(logged_before_throw, "Loading " + file + "\n");
     }
-    EXPECT_EQ(surfaces_loaded, 0);
+    EXPECT_EQ(surfaces_decoded, 0);
 }
 
 TEST_F(SpriteLoading, frees_the_decoded_image_on_success_and_on_every_rejection)
@@ -446,7 +377,7 @@ TEST_F(SpriteLoading, frees_the_decoded_image_on_success_and_on_every_rejection)
     int expected_loads = 0;
     for (const char* name : {"good.png", "wide.png", "tall.png", "sixteen.tga"}) {
         construct(path(name));
-        EXPECT_EQ(surfaces_loaded, ++expected_loads) << name;
+        EXPECT_EQ(surfaces_decoded, ++expected_loads) << name;
         EXPECT_TRUE(live_surfaces.empty()) << name << " left its surface behind";
     }
 }
@@ -461,7 +392,7 @@ TEST_F(SpriteLoading, refuses_a_gl_without_glBlendEquation_at_construction)
     EXPECT_EQ(thrown.kind, "std::exception");
     EXPECT_NE(thrown.text.find("glBlendEquation"), std::string::npos) << thrown.text;
     EXPECT_NE(thrown.text.find(path("dot.bmp")), std::string::npos) << thrown.text;
-    EXPECT_EQ(surfaces_loaded, 0);
+    EXPECT_EQ(surfaces_decoded, 0);
 }
 
 // --- Texture -------------------------------------------------------------------------

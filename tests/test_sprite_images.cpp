@@ -22,91 +22,12 @@
 
 #include "sprite.h"
 #include "support/gl_window.h"
-
-// Link-time wraps (see tests/CMakeLists.txt): every surface the loader decodes
-// must come back through SDL_FreeSurface.
-namespace {
-std::set<SDL_Surface*> live_surfaces;
-int surfaces_decoded = 0;
-}  // namespace
-
-extern "C" {
-SDL_Surface* __real_IMG_Load(const char* file);
-void __real_SDL_FreeSurface(SDL_Surface* surface);
-
-SDL_Surface* __wrap_IMG_Load(const char* file)
-{
-    SDL_Surface* surface = __real_IMG_Load(file);
-    if (surface) {
-        live_surfaces.insert(surface);
-        ++surfaces_decoded;
-    }
-    return surface;
-}
-
-void __wrap_SDL_FreeSurface(SDL_Surface* surface)
-{
-    live_surfaces.erase(surface);
-    __real_SDL_FreeSurface(surface);
-}
-}
+#include "support/images.h"
 
 namespace {
 
 const char* const size_message = "Image size must be in power of two";
 const char* const format_message = "Image format must be 8, 24 or 32 bits per pixel.";
-
-// --- PNG writing ---------------------------------------------------------------------
-
-void put_be32(std::string& out, uint32_t value)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<char>((value >> shift) & 0xff));
-}
-
-uint32_t crc32(const std::string& bytes)
-{
-    uint32_t crc = 0xffffffffu;
-    for (unsigned char byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-std::string chunk(const std::string& type, const std::string& data)
-{
-    std::string out;
-    put_be32(out, static_cast<uint32_t>(data.size()));
-    out += type + data;
-    put_be32(out, crc32(type + data));
-    return out;
-}
-
-// A zlib stream of stored deflate blocks; the Adler-32 checksum closes it.
-std::string zlib_stored(const std::string& raw)
-{
-    std::string out("\x78\x01", 2);
-    size_t offset = 0;
-    do {
-        const size_t length = std::min<size_t>(65535, raw.size() - offset);
-        out.push_back(offset + length == raw.size() ? 1 : 0);
-        out.push_back(static_cast<char>(length & 0xff));
-        out.push_back(static_cast<char>(length >> 8));
-        out.push_back(static_cast<char>(~length & 0xff));
-        out.push_back(static_cast<char>((~length >> 8) & 0xff));
-        out.append(raw, offset, length);
-        offset += length;
-    } while (offset < raw.size());
-    uint32_t a = 1, b = 0;
-    for (unsigned char byte : raw) {
-        a = (a + byte) % 65521;
-        b = (b + a) % 65521;
-    }
-    put_be32(out, (b << 16) | a);
-    return out;
-}
 
 // --- Generated images and what the loader must make of them ---------------------------
 
@@ -261,19 +182,19 @@ void write_image(std::mt19937& random, const Image& image, const std::string& pa
     }
 
     std::string png("\x89PNG\r\n\x1a\n", 8);
-    png += chunk("IHDR", header);
+    png += png_chunk("IHDR", header);
     if (damage == Damage::header_crc)
         png[8 + 8 + random() % 13] ^= static_cast<char>(1 << (random() % 8));
     if (image.colour_type == 3)
-        png += chunk("PLTE", random_bytes(random, 3u << std::min(image.depth, 8)));
+        png += png_chunk("PLTE", random_bytes(random, 3u << std::min(image.depth, 8)));
     if (!image.transparency.empty())
-        png += chunk("tRNS", image.transparency);
+        png += png_chunk("tRNS", image.transparency);
     if (damage == Damage::unknown_critical)
-        png += chunk("VRNa", random_bytes(random, 1 + random() % 16));
+        png += png_chunk("VRNa", random_bytes(random, 1 + random() % 16));
     if (damage == Damage::unknown_ancillary)
-        png += chunk("vrNa", random_bytes(random, 1 + random() % 16));
+        png += png_chunk("vrNa", random_bytes(random, 1 + random() % 16));
     if (damage == Damage::ancillary_crc) {
-        std::string text = chunk("tEXt", std::string("Comment\0vorna", 13));
+        std::string text = png_chunk("tEXt", std::string("Comment\0vorna", 13));
         text.back() ^= 1;
         png += text;
     }
@@ -290,11 +211,11 @@ void write_image(std::mt19937& random, const Image& image, const std::string& pa
     if (damage == Damage::zlib_checksum)
         data[data.size() - 1 - random() % 4] ^= static_cast<char>(1 << (random() % 8));
     const size_t data_start = png.size() + 8;
-    png += chunk("IDAT", data);
+    png += png_chunk("IDAT", data);
     if (damage == Damage::data_crc)
         png[data_start + random() % data.size()] ^= static_cast<char>(1 << (random() % 8));
     const size_t data_end = png.size();  // after the image data's checksum
-    png += chunk("IEND", "");
+    png += png_chunk("IEND", "");
 
     if (damage == Damage::truncated)
         png.resize(random() % data_end);
