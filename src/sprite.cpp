@@ -8,8 +8,11 @@
 
 #include <cassert>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <stdexcept>
+#include <vector>
 
 #include "main.h"
 
@@ -55,6 +58,30 @@ float pulse_scale(float t)
     return static_cast<float>(1.0 + (p * p) / 20.0);
 }
 
+// GLU builds each smaller mipmap level in a buffer of its own with rows packed
+// tight, but uploads it under the current unpack alignment: at the default of 4
+// the GL reads past GLU's buffers for 1 or 3 bytes per pixel. Rows packed tight
+// and an alignment of 1 give the same texels without reading out of bounds.
+void build_mipmaps(const SDL_Surface* surface, GLenum format)
+{
+    const int row_bytes = surface->w * surface->format->BytesPerPixel;
+    const auto* rows = static_cast<const uint8_t*>(surface->pixels);
+    std::vector<uint8_t> packed;
+    if (surface->pitch != row_bytes) {
+        packed.resize(static_cast<size_t>(row_bytes) * surface->h);
+        for (int row = 0; row < surface->h; ++row)
+            std::memcpy(&packed[static_cast<size_t>(row) * row_bytes],
+                        rows + static_cast<size_t>(row) * surface->pitch, row_bytes);
+        rows = packed.data();
+    }
+    GLint alignment = 4;
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    gluBuild2DMipmaps(GL_TEXTURE_2D, format, surface->w, surface->h, format, GL_UNSIGNED_BYTE,
+                      rows);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
+}
+
 }  // namespace
 
 Sprite::Sprite(const std::string& file)
@@ -84,8 +111,7 @@ Sprite::Sprite(const std::string& file)
     height = static_cast<float>(surface->h);
     // The bytes go over as the surface holds them: masks and palette are not
     // consulted, so 1 byte per pixel shows as grey.
-    gluBuild2DMipmaps(GL_TEXTURE_2D, format, surface->w, surface->h, format, GL_UNSIGNED_BYTE,
-                      surface->pixels);
+    build_mipmaps(surface, format);
     // Only the base level is sampled, though the whole chain is built.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);

@@ -426,6 +426,25 @@ TEST_F(SpriteTexture, is_a_linear_repeating_full_mipmap_chain_in_the_image_forma
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
+TEST_F(SpriteTexture, keeps_every_texel_of_padded_rows_and_restores_the_unpack_alignment)
+{
+    // 2x2 RGB: 6 bytes a row, padded to 8 in the decoded surface.
+    write_png(path("padded.png"), 2, 2, 2, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 2);
+    Sprite sprite(path("padded.png"));
+    EXPECT_EQ(get_int(GL_UNPACK_ALIGNMENT), 2);
+
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    uint8_t level0[12] = {};
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGB, GL_UNSIGNED_BYTE, level0);
+    const uint8_t expected[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    EXPECT_EQ(std::memcmp(level0, expected, sizeof(expected)), 0);
+    uint8_t level1[3] = {};
+    glGetTexImage(GL_TEXTURE_2D, 1, GL_RGB, GL_UNSIGNED_BYTE, level1);
+    EXPECT_EQ(level1[0], 6);  // GLU's box filter: (1 + 4 + 7 + 10 + 2) / 4
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
 TEST_F(SpriteTexture, shows_the_indices_of_a_palettised_image_as_grey)
 {
     write_bmp(path("indexed.bmp"), 4, 4, 8, 200);  // palette entry 200 is (55, 200, 128)

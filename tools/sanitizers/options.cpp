@@ -15,8 +15,8 @@ int dlclose(void*)
 // The tests preload the rig (itself sanitized) into the sanitized demo. The
 // preload then loads before the runtime, which the runtime would refuse; the demo
 // carries the runtime itself, so every allocation still goes through it.
-// Errors inside GLU and Mesa that no caller can mend are listed, with reasons, in
-// asan.supp beside this file; leaks inside Mesa and SDL likewise in lsan.supp.
+// Errors inside system libraries that no caller can mend would be listed, with
+// reasons, in asan.supp beside this file; leaks inside Mesa and SDL are in lsan.supp.
 const char* __asan_default_options()
 {
     return "verify_asan_link_order=0:detect_stack_use_after_return=1:strict_init_order=1:"
