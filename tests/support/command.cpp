@@ -1,4 +1,4 @@
-// Child processes and scratch folders for the tests of the script tools.
+// Child processes and scratch folders for the tests that run whole programs.
 #include "command.h"
 
 #include <signal.h>
@@ -75,6 +75,7 @@ void Command::start()
 {
     const std::string out = output_ / "out";
     const std::string err = output_ / "err";
+    started_ = std::chrono::steady_clock::now();
     pid_ = fork();
     if (pid_ < 0)
         throw std::runtime_error("fork failed");
@@ -110,9 +111,32 @@ Result Command::wait()
 {
     int status = 0;
     waitpid(pid_, &status, 0);
+    return finish(status, false);
+}
+
+Result Command::wait(double limit_s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit_s);
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) != pid_) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            return finish(status, true);
+        }
+        usleep(5000);
+    }
+    return finish(status, false);
+}
+
+Result Command::finish(int status, bool timed_out)
+{
     pid_ = -1;
     Result result;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    result.timed_out = timed_out;
+    result.exited = WIFEXITED(status);
+    result.status = result.exited ? WEXITSTATUS(status) : -1;
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     result.out = read_file(output_.path() / "out");
     result.err = read_file(output_.path() / "err");

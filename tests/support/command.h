@@ -1,9 +1,10 @@
-// Test support for the tools that are scripts: child processes with their output
-// in files, and scratch folders that clean up after themselves.
+// Test support for programs run the way a user runs them: child processes with
+// their output in files, and scratch folders that clean up after themselves.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -33,8 +34,11 @@ private:
 };
 
 struct Result {
-    int status = -1;  // exit status, or -1 when killed by a signal
-    int signal = 0;   // the signal that killed it, or 0
+    bool exited = false;     // ended by exit or return from main
+    int status = -1;         // exit status, or -1 when killed by a signal
+    int signal = 0;          // the signal that killed it, or 0
+    bool timed_out = false;  // killed by us after the time limit
+    double seconds = 0;      // wall time from start to end
     std::string out, err;
 };
 
@@ -56,14 +60,19 @@ public:
     pid_t pid() const { return pid_; }
     std::string err_so_far() const;
     Result wait();
+    // Kills the child if it has not ended limit_s seconds after the call.
+    Result wait(double limit_s);
     Result run();
 
 private:
+    Result finish(int status, bool timed_out);
+
     std::vector<std::string> argv_;
     std::map<std::string, std::optional<std::string>> env_;
     std::string dir_;
     Scratch output_;
     pid_t pid_ = -1;
+    std::chrono::steady_clock::time_point started_;
 };
 
 // What a program printed on its standard output; throws when it fails.

@@ -4,9 +4,6 @@
 
 #include <X11/Xlib.h>
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -21,21 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-double now()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-std::string read_text(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Xvfb resets itself whenever its last client disconnects and refuses
 // connections while it does, so a demo started just after the previous test's
@@ -53,6 +35,11 @@ Display* hold_display()
         usleep(10000);
     }
     throw std::runtime_error("cannot connect to the X display");
+}
+
+void close_display(void* display)
+{
+    XCloseDisplay(static_cast<Display*>(display));
 }
 
 }  // namespace
@@ -98,16 +85,15 @@ std::vector<std::string> Outcome::demo_lines() const
     return lines;
 }
 
-DemoRun::DemoRun() : display_(hold_display())
+DemoRun::DemoRun()
+    : display_(hold_display(), close_display),
+      out_((folder_.path() / ".out").string()),
+      demo_({demo_binary()})
 {
-    std::string pattern = (fs::temp_directory_path() / "vorna-run-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot create a scratch folder");
-    dir_ = pattern;
-    out_ = dir_ + "/.out";
     fs::create_directories(out_ + "/frames");
     for (const fs::directory_entry& entry : fs::directory_iterator(assets_dir()))
-        fs::create_symlink(entry.path(), fs::path(dir_) / entry.path().filename());
+        fs::create_symlink(entry.path(), folder_.path() / entry.path().filename());
+    demo_.in_dir(dir());
     set_env("SDL_AUDIODRIVER", "disk");
     set_env("SDL_DISKAUDIOFILE", audio_file());
     // The driver sleeps this long (ms) per 512-frame buffer (11.6 ms of sound):
@@ -115,37 +101,25 @@ DemoRun::DemoRun() : display_(hold_display())
     set_env("SDL_DISKAUDIODELAY", "5");
 }
 
-DemoRun::~DemoRun()
-{
-    if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-    if (display_)
-        XCloseDisplay(static_cast<Display*>(display_));
-}
-
 void DemoRun::remove_media(const std::string& name)
 {
-    fs::remove(fs::path(dir_) / name);
+    fs::remove(folder_.path() / name);
 }
 
 void DemoRun::replace_media(const std::string& name, const std::string& source)
 {
     remove_media(name);
-    fs::copy_file(source, fs::path(dir_) / name);
+    fs::copy_file(source, folder_.path() / name);
 }
 
 void DemoRun::set_env(const std::string& name, const std::string& value)
 {
-    env_[name] = value;
+    demo_.set(name, value);
 }
 
 void DemoRun::unset_env(const std::string& name)
 {
-    env_[name] = std::nullopt;
+    demo_.unset(name);
 }
 
 void DemoRun::use_rig(const std::string& ticks, const std::string& events, const std::string& save)
@@ -171,57 +145,14 @@ void DemoRun::start()
     std::string preload;
     for (const std::string& library : preload_)
         preload += (preload.empty() ? "" : ":") + library;
-    const std::string err_path = out_ + "/stderr";
-    const std::string out_path = out_ + "/stdout";
-    const std::string binary = demo_binary();
-
-    started_ = now();
-    pid_ = fork();
-    if (pid_ < 0)
-        throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-        // The child: the test process is single-threaded, so setenv is safe here.
-        for (const auto& [name, value] : env_) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
-        if (!preload.empty())
-            setenv("LD_PRELOAD", preload.c_str(), 1);
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (err < 0 || out < 0 || dup2(err, 2) < 0 || dup2(out, 1) < 0 || chdir(dir_.c_str()) != 0)
-            _exit(127);
-        execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    if (!preload.empty())
+        demo_.set("LD_PRELOAD", preload);
+    demo_.start();
 }
 
 Outcome DemoRun::wait(double limit_s)
 {
-    Outcome outcome;
-    int status = 0;
-    const double deadline = now() + limit_s;
-    for (;;) {
-        const pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_)
-            break;
-        if (now() > deadline) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-            outcome.timed_out = true;
-            break;
-        }
-        usleep(5000);
-    }
-    pid_ = -1;
-    outcome.seconds = now() - started_;
-    outcome.exited = WIFEXITED(status);
-    outcome.status = outcome.exited ? WEXITSTATUS(status) : -1;
-    outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    outcome.err = read_text(out_ + "/stderr");
-    return outcome;
+    return Outcome{demo_.wait(limit_s)};
 }
 
 Outcome DemoRun::run(double limit_s)
@@ -233,7 +164,7 @@ Outcome DemoRun::run(double limit_s)
 std::vector<Swap> DemoRun::swaps() const
 {
     std::vector<Swap> swaps;
-    std::istringstream in(read_text(out_ + "/rig.log"));
+    std::istringstream in(read_file(out_ + "/rig.log"));
     for (std::string line; std::getline(in, line);) {
         Swap swap;
         if (std::sscanf(line.c_str(), "frame %u ticks %u", &swap.frame, &swap.ticks) == 2)
@@ -245,7 +176,7 @@ std::vector<Swap> DemoRun::swaps() const
 std::vector<Injected> DemoRun::injected() const
 {
     std::vector<Injected> events;
-    std::istringstream in(read_text(out_ + "/rig.log"));
+    std::istringstream in(read_file(out_ + "/rig.log"));
     for (std::string line; std::getline(in, line);) {
         unsigned frame = 0;
         char name[32];
@@ -296,7 +227,7 @@ std::string DemoRun::audio_file() const
 
 std::vector<int16_t> DemoRun::audio() const
 {
-    const std::string bytes = read_text(audio_file());
+    const std::string bytes = read_file(audio_file());
     std::vector<int16_t> samples(bytes.size() / 2);
     for (size_t i = 0; i < samples.size(); ++i)
         samples[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) |

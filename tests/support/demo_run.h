@@ -6,10 +6,11 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <map>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "command.h"
 
 // Where the build put the programs under test.
 std::string demo_binary();
@@ -44,14 +45,7 @@ struct Injected {
     std::string name;
 };
 
-struct Outcome {
-    bool exited = false;     // ended by exit or return from main
-    int status = -1;         // its exit status
-    int signal = 0;          // the signal that killed it, or 0
-    bool timed_out = false;  // killed by us after the time limit
-    double seconds = 0;      // wall time from start to end
-    std::string err;         // everything written to stderr
-
+struct Outcome : Result {
     // Lines of err that start with "demo: ", the demo's own failure reports.
     std::vector<std::string> demo_lines() const;
 };
@@ -60,11 +54,8 @@ class DemoRun {
 public:
     // A scratch folder holding links to every file of the media folder.
     DemoRun();
-    ~DemoRun();
-    DemoRun(const DemoRun&) = delete;
-    DemoRun& operator=(const DemoRun&) = delete;
 
-    const std::string& dir() const { return dir_; }
+    std::string dir() const { return folder_.path().string(); }
     void remove_media(const std::string& name);
     void replace_media(const std::string& name, const std::string& source);
 
@@ -85,7 +76,7 @@ public:
     // Or in two steps, to act on the running child in between; wait kills
     // the child if it has not ended limit_s seconds after the call.
     void start();
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return demo_.pid(); }
     Outcome wait(double limit_s = 60);
 
     std::vector<Swap> swaps() const;
@@ -99,11 +90,11 @@ public:
     std::vector<int16_t> audio() const;
 
 private:
-    void* display_;    // our own X connection (Display*), held for the run
-    std::string dir_;  // the run folder and the demo's working directory
-    std::string out_;  // what the run leaves: log, frames, audio, stderr
-    std::map<std::string, std::optional<std::string>> env_;
+    // Declared in this order so that the child is killed first and our own X
+    // connection (a Display*) closed last.
+    std::unique_ptr<void, void (*)(void*)> display_;
+    Scratch folder_;   // the run folder and the demo's working directory
+    std::string out_;  // what the run leaves: log, frames, audio
     std::vector<std::string> preload_;
-    pid_t pid_ = -1;
-    double started_ = 0;
+    Command demo_;
 };
