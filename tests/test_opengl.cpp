@@ -714,7 +714,10 @@ TEST_F(ShaderFolder, the_example_plasma_shaders_build_with_the_shipped_prelude)
     GLProgram2 live("shaders/plasma.vert", "shaders/plasma.frag");
     live.use();
     EXPECT_GE(glGetUniformLocation(live.program, "time"), 0);
+    EXPECT_GE(glGetUniformLocation(live.program, "resolution"), 0);
+    const float resolution[2] = {1280, 720};
     live.set_float("time", 1.5f);
+    live.set_vector2("resolution", resolution);
     const Rgb colour = draw_and_sample();
     EXPECT_FALSE(colour == (Rgb{0, 0, 0}));
     live.unuse();
@@ -724,6 +727,7 @@ TEST_F(ShaderFolder, the_example_plasma_shaders_build_with_the_shipped_prelude)
     capture.stop();
     once.use();
     once.set_float("time", 1.5f);
+    once.set_vector2("resolution", resolution);
     EXPECT_EQ(draw_and_sample(), colour);
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
