@@ -173,14 +173,19 @@ TEST(ShaderlabStartUp, ends_with_one_line_saying_why_and_status_1)
         std::vector<std::string> args;
         bool prelude;
         std::string fragment;
-        std::string line;  // the start of the one line on stderr
+        std::string video_driver;  // "" for the display's
+        std::string line;          // the start of the one line on stderr
     };
+    const std::string red = paint("1.0, 0.0, 0.0");
     const Case cases[] = {
-        {{"a.vert", "none.frag"}, true, "", "shaderlab: can't open: none.frag\n"},
-        {{}, false, "", "shaderlab: can't open: shaders/std.glsl (run shaderlab from a folder"},
-        {{"a.vert", "a.frag"}, true, "void main() { oops }\n",
+        {{"a.vert", "none.frag"}, true, "", "", "shaderlab: can't open: none.frag\n"},
+        {{}, false, "", "", "shaderlab: can't open: shaders/std.glsl (run shaderlab from a folder"},
+        {{"a.vert", "a.frag"}, true, "void main() { oops }\n", "",
          "shaderlab: a.frag: fragment shader compilation failed: 0:"},
-        {{"a.vert"}, true, "", "shaderlab: expected no arguments or a vertex and a fragment file"},
+        {{"a.vert"}, true, "", "", "shaderlab: expected no arguments or a vertex and a fragment file"},
+        // A driver without OpenGL, and no driver at all (as without a display).
+        {{"a.vert", "a.frag"}, true, red, "dummy", "shaderlab: cannot open a 1280x720 OpenGL window: "},
+        {{"a.vert", "a.frag"}, true, red, "bogus", "shaderlab: cannot initialise SDL: "},
     };
     for (const Case& c : cases) {
         Lab lab(c.args);
@@ -189,6 +194,8 @@ TEST(ShaderlabStartUp, ends_with_one_line_saying_why_and_status_1)
         lab.put("a.vert", kVertex);
         if (!c.fragment.empty())
             lab.put("a.frag", c.fragment);
+        if (!c.video_driver.empty())
+            lab.set_env("SDL_VIDEODRIVER", c.video_driver);
         const Outcome outcome = lab.run(20);
         EXPECT_TRUE(outcome.exited) << c.line;
         EXPECT_EQ(outcome.status, 1) << c.line;
