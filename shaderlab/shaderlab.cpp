@@ -4,6 +4,7 @@
 //
 //   cd assets && ../build/shaderlab                        shaders/plasma.vert, shaders/plasma.frag
 //   cd assets && ../build/shaderlab VERTEX FRAGMENT        any other pair
+//   shaderlab --help                                       the usage, on stdout
 //
 // Paths are relative to the working directory, and so is the prelude, which
 // must be there: start it from assets/ or a folder laid out the same way.
