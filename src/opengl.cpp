@@ -321,13 +321,23 @@ void GLProgram2::update()
         throw std::runtime_error(fragment_file.path + ": fragment shader compilation failed:\n" +
                                  log);
     }
-    glLinkProgram(program);
-    glGetProgramiv(program, GL_LINK_STATUS, &status);
+    // A failed link would leave `program` with no executable, and every later
+    // use() with GL_INVALID_OPERATION: link a fresh object and swap it in only
+    // once it links, so the last good build stays in effect.
+    const GLuint linked = glCreateProgram();
+    glAttachShader(linked, vertex_shader);
+    glAttachShader(linked, fragment_shader);
+    glLinkProgram(linked);
+    glGetProgramiv(linked, GL_LINK_STATUS, &status);
     if (status == 0) {
-        glGetProgramInfoLog(program, sizeof(log), nullptr, log);
+        glGetProgramInfoLog(linked, sizeof(log), nullptr, log);
+        glDeleteProgram(linked);
         throw std::runtime_error(vertex_file.path + "," + fragment_file.path + ": link failed:\n" +
                                  log);
     }
+    // Still current, the old program lives on until the next glUseProgram.
+    glDeleteProgram(program);
+    program = linked;
 }
 
 void GLProgram2::use()

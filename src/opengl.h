@@ -82,7 +82,9 @@ public:
     GLProgram2& operator=(const GLProgram2&) = delete;
 
     // Rebuilds if a file changed. Throws std::runtime_error naming the paths
-    // and carrying the GL's log, or the open error of a file.
+    // and carrying the GL's log, or the open error of a file. A failed build
+    // leaves the last linked program in effect; a successful link puts a new
+    // program object into `program`.
     void update();
     // update() with every error swallowed (the last linked build stays in
     // effect), then makes the program current.

@@ -567,12 +567,52 @@ TEST_F(GLProgram2Test, update_names_the_paths_and_carries_the_log_of_a_failed_bu
     EXPECT_TRUE(starts_with(message, "shaders/test.vert,shaders/test.frag: link failed:\n"))
         << message;
     EXPECT_NE(message.find("shade"), std::string::npos) << message;
-    EXPECT_EQ(link_status(program.program), GL_FALSE);
+    EXPECT_EQ(link_status(program.program), GL_TRUE);
 
     write("shaders/test.vert", kVertex);
     write("shaders/test.frag", kFragment);
     EXPECT_EQ(message_of_update(), "(no exception)");
     EXPECT_EQ(link_status(program.program), GL_TRUE);
+}
+
+// Edits that compile but do not link: a varying the vertex stage never
+// writes, and the empty file an editor leaves for an instant while saving.
+TEST_F(GLProgram2Test, an_edit_that_fails_to_link_keeps_the_last_build_drawing_and_no_gl_error)
+{
+    GLProgram2 program("shaders/test.vert", "shaders/test.frag");
+    program.use();
+    const GLuint good = program.program;
+    const std::set<GLuint> names = live_names();
+    for (const std::string& fragment :
+         {std::string("varying vec4 shade;\nvoid main() { gl_FragColor = shade; }\n"),
+          std::string()}) {
+        write("shaders/test.frag", fragment);
+        try {
+            program.update();
+            ADD_FAILURE() << "no link error for: " << fragment;
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("shaders/test.vert,shaders/test.frag: link failed:\n", 0), 0u)
+                << e.what();
+        }
+        program.use();
+        program.set_float("time", 1.0f);
+        EXPECT_EQ(program.program, good);
+        EXPECT_EQ(link_status(good), GL_TRUE);
+        EXPECT_EQ(current_program(), GLint(good));
+        EXPECT_EQ(draw_and_sample(), kMagenta) << "after: " << fragment;
+        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR)) << "after: " << fragment;
+        // The failed program object is gone, not leaked.
+        EXPECT_EQ(live_names(), names);
+    }
+
+    write("shaders/test.frag", "void main() { gl_FragColor = vec4(0.0, 1.0, 0.0, 1.0); }\n");
+    program.use();
+    EXPECT_NE(program.program, good);
+    EXPECT_EQ(draw_and_sample(), (Rgb{0, 255, 0}));
+    program.unuse();
+    // The replaced program goes once no longer current.
+    EXPECT_EQ(live_names().size(), names.size());
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }
 
 TEST_F(GLProgram2Test, a_file_that_cannot_be_opened_throws_cant_open_and_its_path)
@@ -674,7 +714,10 @@ TEST_F(ShaderFolder, the_example_plasma_shaders_build_with_the_shipped_prelude)
     GLProgram2 live("shaders/plasma.vert", "shaders/plasma.frag");
     live.use();
     EXPECT_GE(glGetUniformLocation(live.program, "time"), 0);
+    EXPECT_GE(glGetUniformLocation(live.program, "resolution"), 0);
+    const float resolution[2] = {1280, 720};
     live.set_float("time", 1.5f);
+    live.set_vector2("resolution", resolution);
     const Rgb colour = draw_and_sample();
     EXPECT_FALSE(colour == (Rgb{0, 0, 0}));
     live.unuse();
@@ -684,6 +727,7 @@ TEST_F(ShaderFolder, the_example_plasma_shaders_build_with_the_shipped_prelude)
     capture.stop();
     once.use();
     once.set_float("time", 1.5f);
+    once.set_vector2("resolution", resolution);
     EXPECT_EQ(draw_and_sample(), colour);
     EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
 }

@@ -1,10 +1,12 @@
-// A slowly turning plasma; time is in seconds.
+// A slowly turning plasma; time is in seconds, resolution the viewport's
+// size in pixels (it keeps the swirls round in any window shape).
 uniform float time;
+uniform vec2 resolution;
 varying vec2 uv;
 
 void main()
 {
-    vec2 p = rotate(uv * vec2(16.0 / 9.0, 1.0) * 3.0, 0.1 * time);
+    vec2 p = rotate(uv * vec2(resolution.x / resolution.y, 1.0) * 3.0, 0.1 * time);
     float v = sin(p.x + time)
             + sin(0.5 * (p.y + time))
             + sin(0.5 * (p.x + p.y + time))

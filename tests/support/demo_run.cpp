@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "rig.h"
 
@@ -85,14 +86,18 @@ std::vector<std::string> Outcome::demo_lines() const
     return lines;
 }
 
-DemoRun::DemoRun()
-    : display_(hold_display(), close_display),
-      out_((folder_.path() / ".out").string()),
-      demo_({demo_binary()})
+DemoRun::DemoRun() : DemoRun(std::vector<std::string>{demo_binary()})
 {
-    fs::create_directories(out_ + "/frames");
     for (const fs::directory_entry& entry : fs::directory_iterator(assets_dir()))
         fs::create_symlink(entry.path(), folder_.path() / entry.path().filename());
+}
+
+DemoRun::DemoRun(std::vector<std::string> command)
+    : display_(hold_display(), close_display),
+      out_((folder_.path() / ".out").string()),
+      demo_(std::move(command))
+{
+    fs::create_directories(out_ + "/frames");
     demo_.in_dir(dir());
     set_env("SDL_AUDIODRIVER", "disk");
     set_env("SDL_DISKAUDIOFILE", audio_file());

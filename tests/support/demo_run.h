@@ -54,6 +54,8 @@ class DemoRun {
 public:
     // A scratch folder holding links to every file of the media folder.
     DemoRun();
+    // Another program (the command line given) in an empty scratch folder.
+    explicit DemoRun(std::vector<std::string> command);
 
     std::string dir() const { return folder_.path().string(); }
     void remove_media(const std::string& name);

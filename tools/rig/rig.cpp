@@ -63,7 +63,7 @@ const char* env(const char* name)
 struct Injected {
     unsigned frame;
     SDL_Event event;
-    const char* name;  // as the log names it
+    std::string name;  // as the log names it
 };
 
 SDL_Event key_event(Uint8 type, SDLKey sym)
@@ -95,9 +95,12 @@ void add_events(std::vector<Injected>& out, unsigned frame, const std::string& n
         out.push_back({frame, key_event(SDL_KEYDOWN, SDLK_ESCAPE), "escape-down"});
     if (name == "escape" || name == "escape-up")
         out.push_back({frame, key_event(SDL_KEYUP, SDLK_ESCAPE), "escape-up"});
-    if (name == "key-a") {
-        out.push_back({frame, key_event(SDL_KEYDOWN, SDLK_a), "key-a-down"});
-        out.push_back({frame, key_event(SDL_KEYUP, SDLK_a), "key-a-up"});
+    // key-a to key-z and key-space: SDL 1.2 names these keys by their ASCII code.
+    const std::string key = name.rfind("key-", 0) == 0 ? name.substr(4) : "";
+    if ((key.size() == 1 && key[0] >= 'a' && key[0] <= 'z') || key == "space") {
+        const SDLKey sym = key == "space" ? SDLK_SPACE : static_cast<SDLKey>(key[0]);
+        out.push_back({frame, key_event(SDL_KEYDOWN, sym), name + "-down"});
+        out.push_back({frame, key_event(SDL_KEYUP, sym), name + "-up"});
     }
     if (name == "mouse")
         out.push_back({frame, plain_event(SDL_MOUSEMOTION), "mouse"});
@@ -188,7 +191,7 @@ Rig::Rig()
             add_events(events, frame, entry.substr(colon + 1));
             if (events.size() == before)
                 die("RIG_EVENTS: unknown event \"" + entry.substr(colon + 1) +
-                    "\" (escape, escape-down, escape-up, key-a, mouse, expose, quit)");
+                    "\" (escape, escape-down, escape-up, key-a to key-z, key-space, mouse, expose, quit)");
         }
         std::stable_sort(events.begin(), events.end(),
                          [](const Injected& a, const Injected& b) { return a.frame < b.frame; });
@@ -254,7 +257,7 @@ bool Rig::poll_injected(SDL_Event* event, unsigned frame)
     if (event) {
         *event = events[next_event].event;
         if (log)
-            std::fprintf(log, "event %u %s\n", frame, events[next_event].name);
+            std::fprintf(log, "event %u %s\n", frame, events[next_event].name.c_str());
         ++next_event;
     }
     return true;

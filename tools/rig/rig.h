@@ -35,7 +35,8 @@
 //                         lost when a frame polls late). NAME is one of
 //                           escape      Escape key-down, then key-up
 //                           escape-down, escape-up
-//                           key-a       key-down, then key-up of SDLK_a
+//                           key-a       key-down, then key-up of SDLK_a; likewise
+//                                       key-b to key-z, and key-space (SDLK_SPACE)
 //                           mouse       a mouse motion to (640, 360)
 //                           expose      a window expose event (SDL_VIDEOEXPOSE)
 //                           quit        SDL_QUIT, as closing the window sends
@@ -56,8 +57,9 @@
 //                                              the tick count at the swap)
 //                           "event K NAME"     an injected event handed out in
 //                                              frame K; NAME is escape-down,
-//                                              escape-up, key-a-down, key-a-up,
-//                                              mouse, expose or quit
+//                                              escape-up, key-a-down, key-a-up (and
+//                                              so on for each key), mouse, expose
+//                                              or quit
 //
 // The back buffer is read (glReadPixels, GL_RGB, pack alignment 1, the client
 // pixel-store state saved and restored around it) only for frames that are
