@@ -47,14 +47,15 @@ std::string image_failure(const std::string& file)
             return "File not found: " + file +
                    " (start the demo from the folder that holds its media)";
         reason = std::strerror(errno);
-    } else if (!S_ISREG(info.st_mode))
+    } else if (!S_ISREG(info.st_mode)) {
         reason = "not a regular file";
-    else if (access(file.c_str(), R_OK) != 0)
+    } else if (access(file.c_str(), R_OK) != 0) {
         reason = std::strerror(errno);
-    else if (*SDL_GetError())
+    } else if (*SDL_GetError()) {
         reason = SDL_GetError();
-    else
+    } else {
         reason = "not an image this demo can decode";
+    }
     return "cannot read " + file + ": " + reason;
 }
 
