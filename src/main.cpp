@@ -6,9 +6,14 @@
 #include <GL/glu.h>
 #include <SDL.h>
 #include <SDL_mixer.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -30,6 +35,48 @@ namespace {
     std::_Exit(1);
 }
 
+// The sprite says "File not found" for every image it could not load; only a
+// missing one should send the user to look for the media folder. For the rest
+// the image loader's reason is still SDL's error: nothing has run since.
+std::string image_failure(const std::string& file)
+{
+    struct stat info;
+    std::string reason;
+    if (stat(file.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return "File not found: " + file +
+                   " (start the demo from the folder that holds its media)";
+        reason = std::strerror(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        reason = "not a regular file";
+    } else if (access(file.c_str(), R_OK) != 0) {
+        reason = std::strerror(errno);
+    } else if (*SDL_GetError()) {
+        reason = SDL_GetError();
+    } else {
+        reason = "not an image this demo can decode";
+    }
+    return "cannot read " + file + ": " + reason;
+}
+
+// Opens /dev/null on whichever of standard input, output and error is closed,
+// so that no later file or socket takes their numbers: with the X connection
+// on descriptor 2, the progress lines would go to the X server and the demo
+// would hang.
+void open_standard_descriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free number, which is fd: those below it are open.
+        const int null = open("/dev/null", O_RDWR);
+        if (null != -1 && null != fd) {
+            dup2(null, fd);
+            close(null);
+        }
+    }
+}
+
 // The scene objects are globals, so what they throw while loading escapes
 // before main and would otherwise end as the runtime's "terminate called"
 // noise and a core dump.
@@ -48,8 +95,9 @@ namespace {
         } catch (...) {
         }
     }
-    if (message.rfind("File not found: ", 0) == 0)
-        message += " (start the demo from the folder that holds its media)";
+    const std::string not_found = "File not found: ";
+    if (message.rfind(not_found, 0) == 0)
+        message = image_failure(message.substr(not_found.size()));
     fail(message);
 }
 
@@ -76,6 +124,9 @@ Wave wave;
 
 Demo::Demo()
 {
+    // First of all: the globals are built in this order, and SDL opens the X
+    // connection below.
+    open_standard_descriptors();
     std::set_terminate(report_escaped_exception);
 
     // SDL 1.2 makes OpenGL windows only on X11; without a display it would
@@ -100,7 +151,11 @@ Demo::Demo()
     // Without an audio device or the music file the demo plays in silence:
     // the mixer rejects a null track.
     Mix_OpenAudio(44100, AUDIO_S16LSB, 2, 512);
-    music = Mix_LoadMUS("biisi.mp3");
+    // Only a regular file goes to the mixer: a FIFO would block its open, and
+    // a link to a device would have it decode without end.
+    struct stat info;
+    if (stat("biisi.mp3", &info) == 0 && S_ISREG(info.st_mode))
+        music = Mix_LoadMUS("biisi.mp3");
     Mix_PlayMusic(music, 5);
     Mix_VolumeMusic(MIX_MAX_VOLUME);
 }

@@ -5,6 +5,7 @@
 #include <GL/glu.h>
 #include <SDL.h>
 #include <SDL_image.h>
+#include <sys/stat.h>
 
 #include <cassert>
 #include <cmath>
@@ -104,7 +105,15 @@ Sprite::Sprite(const std::string& file)
     glBindTexture(GL_TEXTURE_2D, texture);
 
     std::clog << "Loading " << file << std::endl;
-    SDL_Surface* surface = IMG_Load(file.c_str());
+    // A FIFO would block the loader's open and a device would feed it without
+    // end: anything but a regular file counts as an image not found. The error
+    // is cleared so that a failed load leaves the loader's own reason.
+    SDL_Surface* surface = nullptr;
+    struct stat info;
+    if (stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        SDL_ClearError();
+        surface = IMG_Load(file.c_str());
+    }
     const GLenum format = check(surface, file);
 
     width = static_cast<float>(surface->w);

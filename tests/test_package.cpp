@@ -75,9 +75,12 @@ TEST(Package, unpacked_it_holds_the_demo_its_media_a_launcher_an_info_text_and_a
                                "libglew2.2", "libglu1-mesa", "tools/capture"})
         EXPECT_NE(info.find(needed), std::string::npos) << needed;
 
-    // Started from elsewhere by its path, on the test run's display, under the
-    // rig's scripted clock: 10 frames per second of demo time, 301 frames in all.
-    const Result result = Command({(top / "run").string()})
+    // Started from elsewhere through a symlink to it (as from ~/bin), on the
+    // test run's display, under the rig's scripted clock: 10 frames per second
+    // of demo time, 301 frames in all.
+    fs::create_directory(dir.path() / "bin");
+    fs::create_symlink(top / "run", dir.path() / "bin/vorna");
+    const Result result = Command({dir / "bin/vorna"})
                               .in_dir(dir.path().string())
                               .set("LD_PRELOAD", RIG_LIBRARY)
                               .set("RIG_FPS", "10")

@@ -47,6 +47,21 @@ TEST(RigVideo, streams_every_frame_raw_exactly_as_it_saves_them)
     }
 }
 
+// Written line by line, a failed write shows only at the first flush: after
+// the demo has started, not at load.
+TEST(RigLog, a_log_that_cannot_be_written_ends_the_program_with_one_line_and_status_2)
+{
+    DemoRun run;
+    run.use_rig("0", "2:escape");
+    run.set_env("RIG_LOG", "/dev/full");
+    const Outcome outcome = run.run(10);
+    EXPECT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.status, 2) << outcome.err;
+    const std::string line = "rig: RIG_LOG: write failed: No space left on device\n";
+    const size_t at = outcome.err.find("rig: ");
+    EXPECT_EQ(outcome.err.substr(at == std::string::npos ? 0 : at), line) << outcome.err;
+}
+
 TEST(RigConfiguration, a_malformed_variable_stops_the_program_at_load_with_one_line_and_status_2)
 {
     for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{

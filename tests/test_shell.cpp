@@ -1,6 +1,7 @@
 // The application shell, tested on the real demo binary: window, music, events,
 // start-up failures, and the camera path.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -225,6 +228,71 @@ TEST(StartUpFailure, an_image_without_power_of_two_sides_ends_the_demo_before_th
     const Outcome outcome = run.run();
     expect_startup_failure(outcome, "Image size must be in power of two");
     EXPECT_TRUE(run.swaps().empty());
+}
+
+// Only a missing image sends the user to look for the media folder; one that is
+// there is named with what stopped it, and one that is no regular file (a FIFO
+// would block the loader's open) is refused before it is opened.
+TEST(StartUpFailure, an_image_that_is_there_but_unusable_is_reported_with_its_reason_and_no_hint)
+{
+    enum class Make { nothing, empty, truncated, fifo, folder };
+    const struct {
+        Make make;
+        std::string line;
+    } cases[] = {
+        {Make::nothing,
+         "demo: File not found: text1.png (start the demo from the folder that holds its media)"},
+        {Make::empty, "demo: cannot read text1.png: Unsupported image format"},
+        {Make::truncated, "demo: cannot read text1.png: Error reading the PNG file."},
+        {Make::fifo, "demo: cannot read text1.png: not a regular file"},
+        {Make::folder, "demo: cannot read text1.png: not a regular file"},
+    };
+    const std::string png = read_file(assets_dir() + "/text1.png");
+    ASSERT_GT(png.size(), 1000u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        DemoRun run;
+        run.remove_media("text1.png");
+        const std::string image = run.dir() + "/text1.png";
+        if (c.make == Make::empty || c.make == Make::truncated)
+            std::ofstream(image, std::ios::binary)
+                << png.substr(0, c.make == Make::empty ? 0 : png.size() / 2);
+        if (c.make == Make::fifo) {
+            ASSERT_EQ(mkfifo(image.c_str(), 0644), 0);
+        }
+        if (c.make == Make::folder)
+            std::filesystem::create_directory(image);
+        run.use_rig(kFewFrames);
+        const Outcome outcome = run.run(10);
+        expect_startup_failure(outcome, c.line);
+        EXPECT_EQ(outcome.demo_lines(), std::vector<std::string>{c.line});
+        EXPECT_TRUE(run.swaps().empty());
+    }
+}
+
+// Started carelessly: standard output and error closed, as some launchers do
+// (the X connection must not take their numbers), and music that is no regular
+// file (a FIFO would block the mixer's open; a link to a device would have it
+// decode without end). The demo plays in silence and ends as usual.
+TEST(StartUp, with_outputs_closed_and_music_that_is_no_regular_file_the_demo_plays_in_silence)
+{
+    for (const bool fifo : {false, true}) {
+        SCOPED_TRACE(fifo ? "music a FIFO" : "music a link to /dev/zero");
+        DemoRun run;
+        run.close_output();
+        run.remove_media("biisi.mp3");
+        const std::string music = run.dir() + "/biisi.mp3";
+        if (fifo) {
+            ASSERT_EQ(mkfifo(music.c_str(), 0644), 0);
+        } else {
+            std::filesystem::create_symlink("/dev/zero", music);
+        }
+        run.use_rig(kFewFrames, "3:escape");
+        expect_clean_exit(run.run(10));
+        EXPECT_EQ(swapped_frames(run), (std::vector<unsigned>{0, 1, 2, 3}));
+        for (int16_t sample : run.audio())
+            ASSERT_EQ(sample, 0);
+    }
 }
 
 // Expected values worked out apart from the code (Python with mpmath, checked

@@ -71,6 +71,12 @@ Command& Command::in_dir(const std::string& dir)
     return *this;
 }
 
+Command& Command::close_output()
+{
+    close_output_ = true;
+    return *this;
+}
+
 void Command::start()
 {
     const std::string out = output_ / "out";
@@ -97,6 +103,10 @@ void Command::start()
     if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr) ||
         !std::freopen("/dev/null", "r", stdin) || (!dir_.empty() && chdir(dir_.c_str()) != 0))
         _exit(126);
+    if (close_output_) {
+        close(1);
+        close(2);
+    }
     execvp(args[0], args.data());
     std::perror(args[0]);
     _exit(127);

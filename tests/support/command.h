@@ -55,6 +55,9 @@ public:
     Command& set(const std::string& name, const std::string& value);
     Command& unset(const std::string& name);
     Command& in_dir(const std::string& dir);
+    // Starts the child with its standard output and error closed, as some
+    // launchers do (out and err then stay empty).
+    Command& close_output();
 
     void start();
     pid_t pid() const { return pid_; }
@@ -70,6 +73,7 @@ private:
     std::vector<std::string> argv_;
     std::map<std::string, std::optional<std::string>> env_;
     std::string dir_;
+    bool close_output_ = false;
     Scratch output_;
     pid_t pid_ = -1;
     std::chrono::steady_clock::time_point started_;

@@ -65,6 +65,8 @@ public:
     // Audio always goes to the disk driver, into audio_file().
     void set_env(const std::string& name, const std::string& value);
     void unset_env(const std::string& name);
+    // Start the demo with its standard output and error closed.
+    void close_output() { demo_.close_output(); }
 
     // Preload the rig with this tick schedule (RIG_TICKS) and these events
     // (RIG_EVENTS), logging every swap and saving the frames listed in save

@@ -153,6 +153,7 @@ private:
     bool saves(unsigned frame) const;
     void save_ppm(unsigned frame, int width, int height);
     void stream(size_t size);
+    void check_log();
 };
 
 Rig::Rig()
@@ -256,8 +257,10 @@ bool Rig::poll_injected(SDL_Event* event, unsigned frame)
     // A null event only asks whether one is pending, and consumes nothing.
     if (event) {
         *event = events[next_event].event;
-        if (log)
+        if (log) {
             std::fprintf(log, "event %u %s\n", frame, events[next_event].name.c_str());
+            check_log();
+        }
         ++next_event;
     }
     return true;
@@ -335,8 +338,18 @@ void Rig::stream(size_t size)
 
 void Rig::log_swap(unsigned frame, Uint32 ticks)
 {
-    if (log)
+    if (log) {
         std::fprintf(log, "frame %u ticks %u\n", frame, static_cast<unsigned>(ticks));
+        check_log();
+    }
+}
+
+// A write that fails (a full disk, /dev/full) may show only when the buffer
+// goes out, so each line is flushed and the stream's error flag checked.
+void Rig::check_log()
+{
+    if (std::fflush(log) != 0 || std::ferror(log))
+        die(std::string("RIG_LOG: write failed: ") + std::strerror(errno));
 }
 
 // Completed swaps: the frame number that the clock and the events key on. SDL's
