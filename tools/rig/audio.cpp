@@ -114,7 +114,7 @@ Device::Device()
         return;
     fps = riglib::frame_rate();
     if (fps == 0)
-        riglib::fail("RIG_AUDIO needs RIG_FPS: the sound follows a frame rate");
+        riglib::fail("RIG_AUDIO: needs RIG_FPS (the sound follows a frame rate)");
     // The file's header is rewritten as it grows, so it must be a file.
     struct stat info;
     if (stat(path, &info) == 0 && !S_ISREG(info.st_mode))
