@@ -372,7 +372,8 @@ TEST(Refusal, bad_arguments_end_it_with_status_2_before_anything_runs)
     Scratch dir;
     const std::vector<std::vector<std::string>> cases{
         {"-r", "0"}, {"-r", "1001"}, {"-r", "29.97"}, {"-r", "x"}, {"-s", "30.5"},
-        {"-s", "-1"}, {"-s", "1e3"}, {"-r"},        {"-q"},       {"extra"}};
+        {"-s", "-1"}, {"-s", "1e3"}, {"-r"},        {"-q"},       {"extra"},
+        {"-t", "x"},  {"-t", "-1"},  {"-s", "1", "-t", "1"},     {"-C", "."}, {"--"}};
     for (const std::vector<std::string>& args : cases) {
         std::vector<std::string> all = args;
         all.insert(all.begin(), {"-o", dir / "vorna.mp4"});
