@@ -597,10 +597,16 @@ TEST(Interrupt, a_killed_capture_takes_its_processes_along_and_the_next_one_clea
     EXPECT_EQ(names_in(dir.path()).begin()->rfind(".tone.mp4.", 0), 0u);
     EXPECT_EQ(names_in(tmp.path()).size(), 1u);
 
-    const Result next = Command(capture_args({"-r", "10", "-t", "0.5", "-o", out, "--", kTone}))
-                            .set("TMPDIR", tmp.path().string())
-                            .run();
+    // The next capture, of a program that opens no audio device: a silent track.
+    const Result next =
+        Command(capture_args({"-r", "10", "-t", "0.5", "-o", out, "--", kTone, "silent"}))
+            .set("TMPDIR", tmp.path().string())
+            .run();
     ASSERT_EQ(next.status, 0) << next.err;
     EXPECT_EQ(names_in(dir.path()), std::set<std::string>{"tone.mp4"});
     EXPECT_TRUE(names_in(tmp.path()).empty());
+    EXPECT_EQ(stream_count(out), 2);
+    const std::vector<int16_t> silence = left_samples(out);
+    EXPECT_GE(silence.size(), 22050u);
+    EXPECT_TRUE(std::all_of(silence.begin(), silence.end(), [](int16_t s) { return s == 0; }));
 }

@@ -4,6 +4,7 @@
 //
 //   capture_tone          until a quit event
 //   capture_tone exit     ends at once, drawing nothing
+//   capture_tone silent   draws, but opens no audio device
 //   capture_tone nogl     a window without OpenGL, until a quit event
 #include <GL/gl.h>
 #include <SDL.h>
@@ -58,6 +59,7 @@ int main(int argc, char** argv)
         return 1;
     }
     // No obtained spec: SDL must deliver this format, whatever the device's.
+    const bool sound = std::strcmp(mode, "silent") != 0;
     SDL_AudioSpec want;
     std::memset(&want, 0, sizeof want);
     want.freq = tone::kRate;
@@ -65,11 +67,12 @@ int main(int argc, char** argv)
     want.channels = 1;
     want.samples = 512;
     want.callback = fill;
-    if (SDL_OpenAudio(&want, nullptr) != 0) {
+    if (sound && SDL_OpenAudio(&want, nullptr) != 0) {
         std::fprintf(stderr, "capture_tone: %s\n", SDL_GetError());
         return 1;
     }
-    SDL_PauseAudio(0);
+    if (sound)
+        SDL_PauseAudio(0);
 
     while (!quit_requested()) {
         const unsigned second = SDL_GetTicks() / 1000;
@@ -80,7 +83,8 @@ int main(int argc, char** argv)
     SDL_LockAudio();
     const uint64_t total = played;
     SDL_UnlockAudio();
-    SDL_CloseAudio();
+    if (sound)
+        SDL_CloseAudio();
     std::printf("played %llu samples\n", static_cast<unsigned long long>(total));
     SDL_Quit();
     return 0;
