@@ -65,7 +65,10 @@ TEST(RigLog, a_log_that_cannot_be_written_ends_the_program_with_one_line_and_sta
 TEST(RigConfiguration, a_malformed_variable_stops_the_program_at_load_with_one_line_and_status_2)
 {
     for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
-             {"RIG_TICKS", "0,1s"}, {"RIG_FPS", "0"}, {"RIG_EVENTS", "3:space"}}) {
+             {"RIG_TICKS", "0,1s"}, {"RIG_FPS", "0"}, {"RIG_EVENTS", "3:space"},
+             {"RIG_FRAMES", "1x"}, {"RIG_VIDEO_FORMAT", "yuv"},
+             // The sound follows a frame rate, which a tick list has not.
+             {"RIG_AUDIO", "/nonexistent/audio.wav"}}) {
         DemoRun run;
         run.use_rig("0");
         run.set_env(name, value);

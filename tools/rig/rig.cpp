@@ -2,6 +2,8 @@
 // SDL 1.2 OpenGL program it is preloaded into. The contract is in rig.h.
 #include "rig.h"
 
+#include "parts.h"
+
 #include <GL/gl.h>
 #include <SDL.h>
 #include <dlfcn.h>
@@ -127,6 +129,9 @@ public:
     bool poll_injected(SDL_Event* event, unsigned frame);
     void record(unsigned frame);
     void log_swap(unsigned frame, Uint32 ticks);
+    void log_text(const std::string& line);
+    uint32_t frame_rate() const { return clock == Clock::fps ? fps : 0; }
+    bool recorded(unsigned frame) const { return frame < frame_limit; }
 
     Uint32 (*real_get_ticks)();
     void (*real_swap_buffers)();
@@ -146,13 +151,15 @@ private:
     bool save_all = false;
     std::vector<unsigned> save_list;  // sorted
     int video_fd = -1;
+    bool video_ppm = false;  // RIG_VIDEO_FORMAT=ppm: a header before each frame
+    unsigned frame_limit = UINT32_MAX;  // RIG_FRAMES
     FILE* log = nullptr;
 
     std::vector<unsigned char> bottom_up, top_down;
 
     bool saves(unsigned frame) const;
     void save_ppm(unsigned frame, int width, int height);
-    void stream(size_t size);
+    void stream(const unsigned char* data, size_t size);
     void check_log();
 };
 
@@ -228,6 +235,16 @@ Rig::Rig()
         }
     }
 
+    // A recording of a fixed length, for capture tools that stop the program
+    // with an event and must not record what it draws while it ends.
+    if (const char* text = env("RIG_FRAMES"))
+        frame_limit = parse_number(text, "RIG_FRAMES", UINT32_MAX);
+    if (const char* text = env("RIG_VIDEO_FORMAT")) {
+        if (std::string(text) != "raw" && std::string(text) != "ppm")
+            die(std::string("RIG_VIDEO_FORMAT: \"") + text + "\" is not raw or ppm");
+        video_ppm = std::string(text) == "ppm";
+    }
+
     if (const char* path = env("RIG_LOG")) {
         log = std::fopen(path, "we");
         if (!log)
@@ -275,6 +292,8 @@ bool Rig::saves(unsigned frame) const
 
 void Rig::record(unsigned frame)
 {
+    if (frame >= frame_limit)
+        return;
     const bool save = saves(frame);
     if (!save && video_fd == -1)
         return;
@@ -304,8 +323,20 @@ void Rig::record(unsigned frame)
 
     if (save)
         save_ppm(frame, width, height);
-    if (video_fd != -1)
-        stream(row * height);
+    if (video_fd != -1) {
+        if (video_ppm) {
+            char header[64];
+            const int length = std::snprintf(header, sizeof header, "P6\n%d %d\n255\n", width, height);
+            stream(reinterpret_cast<const unsigned char*>(header), static_cast<size_t>(length));
+        }
+        stream(top_down.data(), row * height);
+        // The reader sees the end of the stream at the last recorded frame,
+        // however long the program takes to end after it.
+        if (frame + 1 == frame_limit) {
+            close(video_fd);
+            video_fd = -1;
+        }
+    }
 }
 
 void Rig::save_ppm(unsigned frame, int width, int height)
@@ -322,9 +353,8 @@ void Rig::save_ppm(unsigned frame, int width, int height)
         die("cannot write " + path + ": " + std::strerror(errno));
 }
 
-void Rig::stream(size_t size)
+void Rig::stream(const unsigned char* data, size_t size)
 {
-    const unsigned char* data = top_down.data();
     while (size > 0) {
         const ssize_t written = write(video_fd, data, size);
         if (written < 0 && errno == EINTR)
@@ -352,6 +382,14 @@ void Rig::check_log()
         die(std::string("RIG_LOG: write failed: ") + std::strerror(errno));
 }
 
+void Rig::log_text(const std::string& line)
+{
+    if (log) {
+        std::fprintf(log, "%s\n", line.c_str());
+        check_log();
+    }
+}
+
 // Completed swaps: the frame number that the clock and the events key on. SDL's
 // own threads may read the clock, so it is atomic.
 std::atomic<unsigned> swaps{0};
@@ -370,6 +408,35 @@ __attribute__((constructor)) void load()
 }
 
 }  // namespace
+
+namespace riglib {
+
+void fail(const std::string& message)
+{
+    die(message);
+}
+
+const char* setting(const char* name)
+{
+    return env(name);
+}
+
+void log_line(const std::string& line)
+{
+    rig().log_text(line);
+}
+
+uint32_t frame_rate()
+{
+    return rig().frame_rate();
+}
+
+bool recorded(unsigned frame)
+{
+    return rig().recorded(frame);
+}
+
+}  // namespace riglib
 
 extern "C" {
 
@@ -394,6 +461,7 @@ void SDL_GL_SwapBuffers(void)
     r.real_swap_buffers();
     const Uint32 ticks = r.ticks(frame);
     swaps.store(frame + 1);
+    riglib::audio_after_frame(frame);
     r.log_swap(frame, ticks);
 }
 

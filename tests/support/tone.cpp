@@ -1,0 +1,91 @@
+// A small SDL 1.2 OpenGL program for the capture tests: it paints every frame in
+// a colour taken from SDL_GetTicks and plays, from its audio callback, a tone
+// whose pitch steps with every second of samples played (tone.h).
+//
+//   capture_tone          until a quit event
+//   capture_tone exit     ends at once, drawing nothing
+//   capture_tone silent   draws, but opens no audio device
+//   capture_tone nogl     a window without OpenGL, until a quit event
+#include <GL/gl.h>
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "tone.h"
+
+namespace {
+
+uint64_t played = 0;  // samples handed to SDL; guarded by the audio lock
+
+void fill(void*, Uint8* stream, int len)
+{
+    auto* out = reinterpret_cast<int16_t*>(stream);
+    for (int i = 0; i < len / 2; ++i)
+        out[i] = tone::sample(played++);
+}
+
+bool quit_requested()
+{
+    SDL_Event event;
+    bool quit = false;
+    while (SDL_PollEvent(&event))
+        quit = quit || event.type == SDL_QUIT;
+    return quit;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const char* mode = argc > 1 ? argv[1] : "";
+    if (std::strcmp(mode, "exit") == 0)
+        return 0;
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_AUDIO | SDL_INIT_NOPARACHUTE) != 0) {
+        std::fprintf(stderr, "capture_tone: %s\n", SDL_GetError());
+        return 1;
+    }
+    if (std::strcmp(mode, "nogl") == 0) {
+        SDL_Surface* screen = SDL_SetVideoMode(160, 120, 32, SDL_SWSURFACE);
+        while (screen && !quit_requested()) {
+            SDL_Flip(screen);
+            SDL_Delay(10);
+        }
+        SDL_Quit();
+        return 0;
+    }
+    if (!SDL_SetVideoMode(tone::kWidth, tone::kHeight, 32, SDL_OPENGL)) {
+        std::fprintf(stderr, "capture_tone: %s\n", SDL_GetError());
+        return 1;
+    }
+    // No obtained spec: SDL must deliver this format, whatever the device's.
+    const bool sound = std::strcmp(mode, "silent") != 0;
+    SDL_AudioSpec want;
+    std::memset(&want, 0, sizeof want);
+    want.freq = tone::kRate;
+    want.format = AUDIO_S16SYS;
+    want.channels = 1;
+    want.samples = 512;
+    want.callback = fill;
+    if (sound && SDL_OpenAudio(&want, nullptr) != 0) {
+        std::fprintf(stderr, "capture_tone: %s\n", SDL_GetError());
+        return 1;
+    }
+    if (sound)
+        SDL_PauseAudio(0);
+
+    while (!quit_requested()) {
+        const unsigned second = SDL_GetTicks() / 1000;
+        glClearColor(tone::red(second) / 255.0f, tone::kGreen / 255.0f, tone::kBlue / 255.0f, 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        SDL_GL_SwapBuffers();
+    }
+    SDL_LockAudio();
+    const uint64_t total = played;
+    SDL_UnlockAudio();
+    if (sound)
+        SDL_CloseAudio();
+    std::printf("played %llu samples\n", static_cast<unsigned long long>(total));
+    SDL_Quit();
+    return 0;
+}
