@@ -95,9 +95,11 @@ Demo::Demo()
     if (!SDL_WasInit(SDL_INIT_VIDEO)) {
         // sdl12-compat (SDL 1.2 on SDL 2) undoes the whole call when any one
         // subsystem fails, video included, where classic SDL keeps what came
-        // up: start them one by one, video first, so that only video is fatal
-        // and its own reason is the one reported.
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+        // up; yet it counts them all as started until they are shut down.
+        // Shut them down, then start them one by one, video first, so that
+        // only video is fatal and its own reason is the one reported.
+        SDL_QuitSubSystem(SDL_INIT_EVERYTHING);
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0 || !SDL_WasInit(SDL_INIT_VIDEO))
             fail(std::string("cannot initialise SDL: ") + SDL_GetError() +
                  " (is an X display running? see DISPLAY)");
         for (Uint32 subsystem : {SDL_INIT_TIMER, SDL_INIT_AUDIO, SDL_INIT_JOYSTICK, SDL_INIT_CDROM})

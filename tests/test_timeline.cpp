@@ -471,6 +471,8 @@ TEST(End, a_start_up_already_past_30_seconds_draws_exactly_one_black_frame)
 // that off, so nothing may differ.
 TEST(Sdl12Compat, frames_equal_classic_sdl_frames_to_the_byte)
 {
+    // This case runs with the suites on sdl12-compat: their set-up holds.
+    ASSERT_TRUE(on_sdl12_compat()) << "LD_LIBRARY_PATH does not name " << sdl12_compat_dir();
     const int fps = 5;
     const size_t frame_size = 1280 * 720 * 3;
     DemoRun classic, compat;

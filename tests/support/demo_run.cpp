@@ -63,8 +63,12 @@ std::string support_file(const std::string& name)
 
 bool on_sdl12_compat()
 {
-    const char* sdl = std::getenv("VORNA_SDL");
-    return sdl && std::string(sdl) == "sdl12-compat";
+    const char* path = std::getenv("LD_LIBRARY_PATH");
+    std::istringstream folders(path ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');)
+        if (folder == SDL12_COMPAT_DIR || folder == SDL12_COMPAT_DIR "/")
+            return true;
+    return false;
 }
 
 std::string sdl12_compat_dir() { return SDL12_COMPAT_DIR; }

@@ -21,9 +21,10 @@ std::string assets_dir();
 // A fixture file kept beside this helper.
 std::string support_file(const std::string& name);
 
-// Whether this run of the suite is the one on sdl12-compat (SDL 1.2 on SDL 2):
-// ctest sets VORNA_SDL=sdl12-compat and points the loader there, and every
-// child inherits both. Where the two SDLs differ, tests expect per SDL.
+// Whether the programs run here load sdl12-compat (SDL 1.2 on SDL 2) rather
+// than classic SDL: LD_LIBRARY_PATH names its folder, as ctest sets it for the
+// suites' second run, and every child inherits it. Where the two SDLs differ,
+// tests expect per SDL.
 bool on_sdl12_compat();
 // Where sdl12-compat keeps its libSDL-1.2.so.0, beside classic SDL.
 std::string sdl12_compat_dir();
