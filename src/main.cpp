@@ -88,6 +88,10 @@ Demo::Demo()
     // row; drawing straight to the window gives classic SDL's frames to the
     // byte. Classic SDL ignores the variable; a value set by the user stands.
     setenv("SDL12COMPAT_OPENGL_SCALING", "0", 0);
+    // sdl12-compat also turns the wait for the vertical refresh off, where
+    // classic SDL leaves the driver's default (on: one frame per refresh). The
+    // wave and the radar step once per frame, so they would race.
+    setenv("SDL12COMPAT_SYNC_TO_VBLANK", "1", 0);
 
     // Audio, joystick or CD-ROM may be missing and fail SDL_Init as a whole;
     // only the video subsystem is essential.
