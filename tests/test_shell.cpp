@@ -136,6 +136,7 @@ TEST(Music, plays_from_start_up_and_a_real_quit_event_ends_the_demo_with_status_
     }
     // The SDL 1.2 this suite is for is the one the demo runs on.
     const std::string sdl = loaded_sdl(run.pid());
+    EXPECT_FALSE(sdl.empty());
     EXPECT_EQ(sdl.rfind(sdl12_compat_dir() + "/", 0) == 0, on_sdl12_compat()) << sdl;
     ASSERT_EQ(kill(run.pid(), SIGTERM), 0);
     // Well before the demo's own end at 30 s.
