@@ -109,7 +109,10 @@ Demo demo;
 
 namespace {
 
-Mix_Music* music = nullptr;  // never freed: SDL_Quit and the exit reclaim it
+// Never freed: SDL_Quit and the exit reclaim it. Kept (used) although nothing
+// reads it: the compiler would drop the store, and with no audio device to
+// hold the track, the leak checker would then report it as lost.
+[[gnu::used]] Mix_Music* music = nullptr;
 
 Vec3 eye = {0, 0, 0};
 Vec3 center = {0, 0, 0};
@@ -132,13 +135,34 @@ Demo::Demo()
     // SDL 1.2 makes OpenGL windows only on X11; without a display it would
     // fall back to a text-mode driver that takes over the terminal.
     setenv("SDL_VIDEODRIVER", "x11", 0);
+    // sdl12-compat (SDL 1.2 on SDL 2) would have us draw into a framebuffer
+    // object that it scales onto the window at every swap. Our window never
+    // changes size, so that only adds a copy per frame, rounds blends a level
+    // apart and puts a point lying exactly between two pixel rows on the other
+    // row; drawing straight to the window gives classic SDL's frames to the
+    // byte. Classic SDL ignores the variable; a value set by the user stands.
+    setenv("SDL12COMPAT_OPENGL_SCALING", "0", 0);
+    // sdl12-compat also turns the wait for the vertical refresh off, where
+    // classic SDL leaves the driver's default (on: one frame per refresh). The
+    // wave and the radar step once per frame, so they would race.
+    setenv("SDL12COMPAT_SYNC_TO_VBLANK", "1", 0);
 
     // Audio, joystick or CD-ROM may be missing and fail SDL_Init as a whole;
     // only the video subsystem is essential.
     SDL_Init(SDL_INIT_EVERYTHING);
-    if (!SDL_WasInit(SDL_INIT_VIDEO))
-        fail(std::string("cannot initialise SDL: ") + SDL_GetError() +
-             " (is an X display running? see DISPLAY)");
+    if (!SDL_WasInit(SDL_INIT_VIDEO)) {
+        // sdl12-compat (SDL 1.2 on SDL 2) undoes the whole call when any one
+        // subsystem fails, video included, where classic SDL keeps what came
+        // up; yet it counts them all as started until they are shut down.
+        // Shut them down, then start them one by one, video first, so that
+        // only video is fatal and its own reason is the one reported.
+        SDL_QuitSubSystem(SDL_INIT_EVERYTHING);
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0 || !SDL_WasInit(SDL_INIT_VIDEO))
+            fail(std::string("cannot initialise SDL: ") + SDL_GetError() +
+                 " (is an X display running? see DISPLAY)");
+        for (Uint32 subsystem : {SDL_INIT_TIMER, SDL_INIT_AUDIO, SDL_INIT_JOYSTICK, SDL_INIT_CDROM})
+            SDL_InitSubSystem(subsystem);
+    }
     if (!SDL_SetVideoMode(1280, 720, 32, SDL_OPENGL))
         fail(std::string("cannot open a 1280x720 OpenGL window: ") + SDL_GetError());
     GLenum glew = glewInit();

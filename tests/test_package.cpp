@@ -1,9 +1,12 @@
-// The release tarball, built by cpack from this build: what it holds, and that,
-// unpacked, one command plays the demo to its end.
+// The release tarball, built by cpack from this build: what it holds, that,
+// unpacked, one command plays the demo to its end, and what that command says
+// when a library is missing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <set>
 #include <stdexcept>
@@ -100,4 +103,40 @@ TEST(Package, unpacked_it_holds_the_demo_its_media_a_launcher_an_info_text_and_a
     EXPECT_NE(log.find("frame 300 ticks 30000\n"), std::string::npos) << log.substr(log.size() > 200 ? log.size() - 200 : 0);
     // It writes nothing into its folder.
     EXPECT_EQ(tree(top), expected);
+}
+
+// The launcher names the packages of the missing libraries only: where SDL 1.2
+// is sdl12-compat (Debian 12's libsdl1.2-compat-shim), asking for classic SDL's
+// package would replace it. A stand-in ldd reports what is missing.
+TEST(Launcher, names_only_the_packages_that_hold_the_missing_libraries)
+{
+    Scratch dir;
+    fs::copy_file(SOURCE_DIR "/tools/dist/run", dir / "run");
+    fs::create_directories(dir.path() / "assets");
+    fs::create_directories(dir.path() / "bin");
+    std::ofstream(dir / "bin/ldd") << "#!/bin/sh\n"
+                                      "for library in $MISSING; do printf '\\t%s => not found\\n' $library; done\n"
+                                      "printf '\\tlibc.so.6 => /lib/x86_64-linux-gnu/libc.so.6 (0x1000)\\n'\n";
+    fs::permissions(dir / "bin/ldd", fs::perms::owner_all);
+
+    const std::vector<std::pair<std::string, std::string>> cases{
+        // missing libraries, then the packages named ("" for none)
+        {"libSDL_image-1.2.so.0 libGLEW.so.2.2", "libsdl-image1.2 libglew2.2"},
+        {"libSDL-1.2.so.0 libSDL_mixer-1.2.so.0", "libsdl1.2debian libsdl-mixer1.2"},
+        {"libGLU.so.1 libOpenGL.so.0 libGLX.so.0", "libglu1-mesa libopengl0 libglx0"},
+        {"libpng16.so.16", ""},
+    };
+    for (const auto& [missing, packages] : cases) {
+        const Result result = Command({dir / "run"})
+                                  .set("PATH", (dir / "bin") + ":" + std::getenv("PATH"))
+                                  .set("MISSING", missing)
+                                  .run();
+        EXPECT_EQ(result.status, 1) << missing;
+        std::string expected = "vorna: missing libraries: " + missing + "\n";
+        if (!packages.empty())
+            expected += "vorna: install them with: sudo apt-get install " + packages + "\n";
+        else
+            expected += "vorna: and the packages that hold: " + missing + " (apt-file search NAME finds them)\n";
+        EXPECT_EQ(result.err, expected);
+    }
 }

@@ -62,6 +62,29 @@ std::string support_file(const std::string& name)
     return std::string(SUPPORT_DIR) + "/" + name;
 }
 
+bool on_sdl12_compat()
+{
+    const char* path = std::getenv("LD_LIBRARY_PATH");
+    std::istringstream folders(path ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');)
+        if (folder == SDL12_COMPAT_DIR || folder == SDL12_COMPAT_DIR "/")
+            return true;
+    return false;
+}
+
+std::string sdl12_compat_dir() { return SDL12_COMPAT_DIR; }
+
+std::string loaded_sdl(pid_t pid)
+{
+    std::istringstream maps(read_file("/proc/" + std::to_string(pid) + "/maps"));
+    for (std::string line; std::getline(maps, line);) {
+        const std::string::size_type path = line.find('/');
+        if (path != std::string::npos && line.find("/libSDL-1.2.so", path) != std::string::npos)
+            return line.substr(path);
+    }
+    return "";
+}
+
 Rgb Frame::at(int x, int y) const
 {
     const uint8_t* p = &rgb[(static_cast<size_t>(height - 1 - y) * width + x) * 3];

@@ -21,6 +21,16 @@ std::string assets_dir();
 // A fixture file kept beside this helper.
 std::string support_file(const std::string& name);
 
+// Whether the programs run here load sdl12-compat (SDL 1.2 on SDL 2) rather
+// than classic SDL: LD_LIBRARY_PATH names its folder, as ctest sets it for the
+// suites' second run, and every child inherits it. Where the two SDLs differ,
+// tests expect per SDL.
+bool on_sdl12_compat();
+// Where sdl12-compat keeps its libSDL-1.2.so.0, beside classic SDL.
+std::string sdl12_compat_dir();
+// The file of the SDL 1.2 library a running process has mapped ("" if none).
+std::string loaded_sdl(pid_t pid);
+
 struct Rgb {
     uint8_t r, g, b;
 };
