@@ -1,0 +1,334 @@
+// Wide lines drawn as screen-space quads that cover the pixels Mesa's desktop
+// rasteriser covers for the same lines (see wide_lines.h).
+#include "wide_lines.h"
+
+#include <algorithm>
+#include <cmath>
+#include <initializer_list>
+#include <vector>
+
+namespace widelines {
+
+namespace {
+
+// A vertex in clip space, then (after the divide) in window space.
+struct Point {
+    double x, y, z, w;
+    float r, g, b, a;
+};
+
+Point mix(const Point& from, const Point& to, double t)
+{
+    auto lerp = [t](double p, double q) { return p + t * (q - p); };
+    Point p;
+    p.x = lerp(from.x, to.x);
+    p.y = lerp(from.y, to.y);
+    p.z = lerp(from.z, to.z);
+    p.w = lerp(from.w, to.w);
+    p.r = static_cast<float>(lerp(from.r, to.r));
+    p.g = static_cast<float>(lerp(from.g, to.g));
+    p.b = static_cast<float>(lerp(from.b, to.b));
+    p.a = static_cast<float>(lerp(from.a, to.a));
+    return p;
+}
+
+// A clip plane: the side where a*x + b*y + c*z + d*w >= 0 is kept.
+struct Plane {
+    double a, b, c, d;
+    double distance(const Point& v) const { return a * v.x + b * v.y + c * v.z + d * v.w; }
+};
+
+// Cuts the segment p-q to the kept side of every plane. Both ends move along
+// the original segment, as the GL's clipper moves them. False when nothing is
+// left.
+bool clip(Point& p, Point& q, std::initializer_list<Plane> planes)
+{
+    double from_p = 0.0;  // how far p moves towards q, as a share of the segment
+    double from_q = 0.0;
+    for (const Plane& plane : planes) {
+        const double dp = plane.distance(p);
+        const double dq = plane.distance(q);
+        if (dp < 0.0 && dq < 0.0)
+            return false;
+        if (dp < 0.0)
+            from_p = std::max(from_p, dp / (dp - dq));
+        if (dq < 0.0)
+            from_q = std::max(from_q, dq / (dq - dp));
+    }
+    if (from_p + from_q >= 1.0)
+        return false;
+    const Point original_p = p;
+    if (from_p > 0.0)
+        p = mix(p, q, from_p);
+    if (from_q > 0.0)
+        q = mix(q, original_p, from_q);
+    return true;
+}
+
+struct Viewport {
+    double x, y, width, height;
+};
+
+// The quad of one segment in window coordinates with y growing downwards,
+// the orientation Mesa rasterises a window in; corners a0 a1 at one end, b0
+// b1 at the other.
+struct Quad {
+    float ax0, ay0, ax1, ay1, bx0, by0, bx1, by1;
+};
+
+bool non_negative(float v)
+{
+    return v >= 0.0f;
+}
+
+// Offset of a coordinate from the centre of the pixel that holds it, -0.5..0.5.
+float from_centre(float v)
+{
+    return v - std::floor(v) - 0.5f;
+}
+
+float fraction(float v)
+{
+    return v - std::floor(v);
+}
+
+// Mesa on a window sets up plane equations whose edges lie on a pixel centre
+// belong to the primitive on the bottom side (y down), which decides whether an
+// end of a mostly vertical line already covers its pixel.
+constexpr bool kBottomEdgeRule = true;
+
+// The quad that covers what a non-antialiased line of half_width from a to b
+// covers: the ends are moved along the major axis, by less than a pixel, so
+// that the pixel holding each end is covered exactly when the diamond-exit rule
+// counts it (the first end's pixel if the line leaves its diamond, never the
+// last end's pixel unless the line passes through its diamond before it), and
+// the sides lie half_width off along the minor axis.
+Quad line_quad(float ax, float ay, float bx, float by, float half_width)
+{
+    const float dx = ax - bx;
+    const float dy = ay - by;
+    float a_x = from_centre(ax), a_y = from_centre(ay);
+    float b_x = from_centre(bx), b_y = from_centre(by);
+    float shift_a = 0.0f;
+    float shift_b = 0.0f;
+
+    if (std::fabs(dx) >= std::fabs(dy)) {
+        const float slope = dy / dx;
+        if (b_y == -0.5f && dy < 0.0f)
+            b_y = 0.5f;
+        const bool a_in_diamond = std::fabs(a_x) + std::fabs(a_y) < 0.5f;
+        const bool b_in_diamond = std::fabs(b_x) + std::fabs(b_y) < 0.5f;
+        auto crosses_row = [](float t) { return t > 0.0f && t < 1.0f; };
+        const bool draw_a =
+            a_in_diamond ||
+            (non_negative(a_x) != non_negative(-dx) &&
+             (non_negative(-a_y) != non_negative(dy) || crosses_row(fraction(ay) + a_x * slope)));
+        const bool draw_b =
+            !b_in_diamond && non_negative(b_x) == non_negative(-dx) &&
+            (non_negative(-b_y) == non_negative(dy) || crosses_row(fraction(by) + b_x * slope));
+        // Which end pixels the bare quad covers, by where the ends lie against
+        // their pixel centres; a mismatch moves that end.
+        const float toward = dx < 0.0f ? -0.5f : 0.5f;
+        const bool quad_has_a = dx < 0.0f ? a_x <= 0.0f : a_x > 0.0f;
+        const bool quad_has_b = dx < 0.0f ? b_x > 0.0f : b_x <= 0.0f;
+        if (quad_has_a != draw_a)
+            shift_a = -a_x + toward;
+        if (quad_has_b != draw_b)
+            shift_b = -b_x + toward;
+        const float a0x = ax + shift_a, a0y = ay + shift_a * slope;
+        const float b0x = bx + shift_b, b0y = by + shift_b * slope;
+        return Quad{a0x, a0y - half_width, a0x, a0y + half_width,
+                    b0x, b0y - half_width, b0x, b0y + half_width};
+    }
+
+    const float slope = dx / dy;
+    if (b_x == -0.5f && dx < 0.0f)
+        b_x = 0.5f;
+    const bool a_in_diamond = std::fabs(a_x) + std::fabs(a_y) < 0.5f;
+    const bool b_in_diamond = std::fabs(b_x) + std::fabs(b_y) < 0.5f;
+    const float a_cross = fraction(ax) + a_y * slope;
+    const float b_cross = fraction(bx) + b_y * slope;
+    const bool draw_a = a_in_diamond || (non_negative(-a_y) != non_negative(dy) &&
+                                         (non_negative(a_x) != non_negative(-dx) ||
+                                          (a_cross > 0.0f && a_cross < 1.0f)));
+    const bool draw_b = !b_in_diamond && non_negative(-b_y) == non_negative(dy) &&
+                        (non_negative(b_x) == non_negative(-dx) ||
+                         (b_cross >= 0.0f && b_cross < 1.0f));
+    const float toward = dy > 0.0f ? 0.5f : -0.5f;
+    bool quad_has_a, quad_has_b;
+    if (dy > 0.0f) {
+        quad_has_a = kBottomEdgeRule ? a_y >= 0.0f : a_y > 0.0f;
+        quad_has_b = kBottomEdgeRule ? b_y < 0.0f : b_y <= 0.0f;
+    } else {
+        quad_has_a = kBottomEdgeRule ? a_y < 0.0f : a_y <= 0.0f;
+        quad_has_b = kBottomEdgeRule ? b_y >= 0.0f : b_y > 0.0f;
+    }
+    if (quad_has_a != draw_a)
+        shift_a = -a_y + toward;
+    if (quad_has_b != draw_b)
+        shift_b = -b_y + toward;
+    const float a0x = ax + shift_a * slope, a0y = ay + shift_a;
+    const float b0x = bx + shift_b * slope, b0y = by + shift_b;
+    return Quad{a0x - half_width, a0y, a0x + half_width, a0y,
+                b0x - half_width, b0y, b0x + half_width, b0y};
+}
+
+// The GL rounds a non-antialiased line's width to whole pixels, at least one;
+// Mesa's software rasteriser allows up to 255.
+float half_width_of(float width)
+{
+    if (!(width >= 1.0f))
+        width = 1.0f;
+    width = std::min(width, 255.0f);
+    return static_cast<float>(static_cast<int>(width + 0.5f)) * 0.5f;
+}
+
+// Collects the triangles of every segment, in normalized device coordinates.
+class Batch {
+public:
+    Batch(const float modelview[16], const float projection[16], const Viewport& viewport,
+          float width)
+        : viewport(viewport), half_width(half_width_of(width))
+    {
+        // Model-view-projection in single precision, as the GL combines them.
+        for (int column = 0; column < 4; ++column)
+            for (int row = 0; row < 4; ++row)
+                mvp[column * 4 + row] = projection[row] * modelview[column * 4] +
+                                        projection[4 + row] * modelview[column * 4 + 1] +
+                                        projection[8 + row] * modelview[column * 4 + 2] +
+                                        projection[12 + row] * modelview[column * 4 + 3];
+    }
+
+    void add(const Vertex& from, const Vertex& to)
+    {
+        Point p = to_clip(from);
+        Point q = to_clip(to);
+        // Near and far planes before the divide; the sides are left to the
+        // window clip below, as Mesa leaves them to its rasteriser.
+        if (!clip(p, q, {{0, 0, 1, 1}, {0, 0, -1, 1}}) || !(p.w > 0.0) || !(q.w > 0.0))
+            return;
+        p = to_window(p);
+        q = to_window(q);
+        // Ends far off screen would lose precision in single floats; cutting the
+        // segment a little outside the viewport changes no pixel.
+        const double margin = half_width + 2.0;
+        const double left = viewport.x - margin, right = viewport.x + viewport.width + margin;
+        const double bottom = viewport.y - margin, top = viewport.y + viewport.height + margin;
+        if (!clip(p, q, {{1, 0, 0, -left}, {-1, 0, 0, right}, {0, 1, 0, -bottom},
+                         {0, -1, 0, top}}))
+            return;
+
+        // Mesa sets lines up in single precision with y down.
+        const double flip = viewport.y + viewport.height;
+        const float ax = static_cast<float>(p.x), ay = static_cast<float>(flip - p.y);
+        const float bx = static_cast<float>(q.x), by = static_cast<float>(flip - q.y);
+        if (ax == bx && ay == by)
+            return;
+        const Quad quad = line_quad(ax, ay, bx, by, half_width);
+        const Corner a0 = corner(quad.ax0, quad.ay0, p), a1 = corner(quad.ax1, quad.ay1, p);
+        const Corner b0 = corner(quad.bx0, quad.by0, q), b1 = corner(quad.bx1, quad.by1, q);
+        corners.insert(corners.end(), {a0, b0, b1, a0, b1, a1});
+    }
+
+    // Draws the triangles through identity matrices.
+    void draw() const
+    {
+        if (corners.empty())
+            return;
+        glBegin(GL_TRIANGLES);
+        for (const Corner& c : corners) {
+            glColor4f(c.r, c.g, c.b, c.a);
+            glVertex3f(c.x, c.y, c.z);
+        }
+        glEnd();
+    }
+
+private:
+    struct Corner {
+        float x, y, z;
+        float r, g, b, a;
+    };
+
+    Point to_clip(const Vertex& v) const
+    {
+        auto row = [&](int r) {
+            return static_cast<double>(mvp[r] * v.x + mvp[4 + r] * v.y + mvp[8 + r] * v.z +
+                                       mvp[12 + r] * v.w);
+        };
+        return Point{row(0), row(1), row(2), row(3), v.r, v.g, v.b, v.a};
+    }
+
+    Point to_window(const Point& v) const
+    {
+        Point out = v;
+        out.x = viewport.x + (v.x / v.w + 1.0) * 0.5 * viewport.width;
+        out.y = viewport.y + (v.y / v.w + 1.0) * 0.5 * viewport.height;
+        out.z = v.z / v.w;
+        out.w = 1.0;
+        return out;
+    }
+
+    // A quad corner (y down) back in normalized device coordinates, with the
+    // depth and colour of the segment's end it belongs to.
+    Corner corner(float x, float y_down, const Point& end) const
+    {
+        const double y = viewport.y + viewport.height - y_down;
+        return Corner{static_cast<float>((x - viewport.x) / viewport.width * 2.0 - 1.0),
+                      static_cast<float>((y - viewport.y) / viewport.height * 2.0 - 1.0),
+                      static_cast<float>(end.z), end.r, end.g, end.b, end.a};
+    }
+
+    float mvp[16];
+    Viewport viewport;
+    float half_width;
+    std::vector<Corner> corners;
+};
+
+}  // namespace
+
+void draw(GLenum mode, const Vertex* vertices, size_t count, float width)
+{
+    if (count < 2 || (mode != GL_LINES && mode != GL_LINE_STRIP && mode != GL_LINE_LOOP))
+        return;
+
+    GLfloat modelview[16], projection[16];
+    GLint box[4];
+    GLint matrix_mode = GL_MODELVIEW;
+    glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
+    glGetFloatv(GL_PROJECTION_MATRIX, projection);
+    glGetIntegerv(GL_VIEWPORT, box);
+    glGetIntegerv(GL_MATRIX_MODE, &matrix_mode);
+    if (box[2] <= 0 || box[3] <= 0)
+        return;
+
+    Batch batch(modelview, projection, Viewport{double(box[0]), double(box[1]), double(box[2]),
+                                                double(box[3])},
+                width);
+    if (mode == GL_LINES) {
+        for (size_t i = 0; i + 1 < count; i += 2)
+            batch.add(vertices[i], vertices[i + 1]);
+    } else {
+        for (size_t i = 0; i + 1 < count; ++i)
+            batch.add(vertices[i], vertices[i + 1]);
+        if (mode == GL_LINE_LOOP)
+            batch.add(vertices[count - 1], vertices[0]);
+    }
+
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    batch.draw();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glMatrixMode(static_cast<GLenum>(matrix_mode));
+
+    const Vertex& last = vertices[count - 1];
+    glColor4f(last.r, last.g, last.b, last.a);
+}
+
+}  // namespace widelines
