@@ -226,7 +226,12 @@ Uint32 parse_number(const std::string& text, const char* what, bool positive)
 
 void parse_schedule(int argc, char** argv)
 {
-    std::string ticks, fps, start = "0", frames;
+    if (argc % 2 == 0)
+        bad_schedule("arguments come in pairs: name value");
+    const char* ticks = nullptr;
+    const char* fps = nullptr;
+    const char* start = nullptr;
+    const char* frames = nullptr;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
         if (name == "ticks")
@@ -240,30 +245,29 @@ void parse_schedule(int argc, char** argv)
         else
             bad_schedule("unknown argument \"" + name + "\"");
     }
-    if (argc % 2 == 0)
-        bad_schedule("arguments come in pairs: name value");
-    if (!ticks.empty() && !fps.empty())
+    if (ticks && fps)
         bad_schedule("ticks and fps exclude each other");
-    if (!ticks.empty()) {
+    if (ticks) {
+        const std::string list = ticks;
         std::size_t from = 0;
         for (;;) {
-            const std::size_t comma = ticks.find(',', from);
-            schedule.push_back(parse_number(ticks.substr(from, comma - from), "a tick", false));
+            const std::size_t comma = list.find(',', from);
+            schedule.push_back(parse_number(list.substr(from, comma - from), "a tick", false));
             if (comma == std::string::npos)
                 break;
             from = comma + 1;
         }
-    } else if (!fps.empty()) {
-        if (frames.empty())
+    } else if (fps) {
+        if (!frames)
             bad_schedule("fps needs frames");
         const Uint32 n = parse_number(fps, "fps", true);
-        const Uint32 first = parse_number(start, "start", false);
+        const Uint32 first = start ? parse_number(start, "start", false) : 0;
         const Uint32 count = parse_number(frames, "frames", true);
         schedule.reserve(count);
         for (Uint32 k = 0; k < count; ++k)
             schedule.push_back(first + static_cast<Uint32>(
                                            static_cast<unsigned long long>(k) * 1000 / n));
-    } else if (!frames.empty() || start != "0") {
+    } else if (start || frames) {
         bad_schedule("start and frames go with fps");
     }
 }

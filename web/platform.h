@@ -35,6 +35,8 @@
 // after the frame in which demo.running turned false (after 30 s, or Escape),
 // or in test mode after the last scheduled frame. The music is halted then and
 // the page is told through Module.onDemoEnd(reason), reason "end" or "test".
+// Module.musicState() answers null (no music) or {playing, muted, time,
+// duration} of the music's audio element.
 //
 // Test mode, the test rig's clock (tools/rig/rig.h), indexed by frames run:
 //   main's arguments  "ticks" "T0,T1,...,Tn"   n+1 frames; frame K reads T[K]
@@ -42,9 +44,9 @@
 //                                              COUNT frames; frame K reads
 //                                              MS + floor(K * 1000 / N)
 // The page (web/index.html) passes them from its URL (?ticks=..., or
-// ?fps=N&start=MS&frames=COUNT). Values are unsigned 32-bit decimals, N and
-// COUNT positive; a malformed schedule ends main with one line "web: ..." on
-// stderr and status 2 before any frame runs.
+// ?fps=N&start=MS&frames=COUNT; start defaults to 0). Values are unsigned
+// 32-bit decimals, N and COUNT positive. A malformed schedule runs no frame:
+// one line "web: ..." on stderr, Module.onDemoEnd("error"), exit status 2.
 #pragma once
 
 #if defined(__cplusplus) && defined(VORNA_WEB_RENAMES)
