@@ -2,11 +2,13 @@
 // same src/ units, and nothing else. Built only for the web (web/CMakeLists.txt,
 // under emcmake); the desktop build never sees this folder.
 //
-// The web build compiles every src/ unit with this header forced in first
-// (-include web/platform.h). It renames a few calls those units make, so that
+// The web build compiles the demo's src/ units (main, sprite, stars, radar,
+// wave) with this header forced in first (-include web/platform.h, with
+// VORNA_WEB_RENAMES defined). It renames a few calls those units make, so that
 // they reach this layer (web/platform.cpp) instead of Emscripten's versions:
 //
-//   glBegin, glEnd, glVertex*, glColor*, glLineWidth
+//   glBegin, glEnd, glVertex{2,3,4}{f,fv}, glVertex{2,3}i,
+//   glColor{3,4}{f,fv,ub}, glLineWidth
 //       WebGL draws every line one pixel wide. Line primitives (GL_LINES,
 //       GL_LINE_STRIP, GL_LINE_LOOP) are collected with their colours and drawn
 //       by widelines::draw as window-space quads that cover the pixels the
