@@ -95,17 +95,17 @@ float fraction(float v)
     return v - std::floor(v);
 }
 
-// Mesa on a window sets up plane equations whose edges lie on a pixel centre
-// belong to the primitive on the bottom side (y down), which decides whether an
-// end of a mostly vertical line already covers its pixel.
+// On a window Mesa gives a pixel whose centre lies exactly on a horizontal edge
+// to the primitive below the edge (y down); whether the quad of a mostly
+// vertical line already covers an end pixel depends on it. Ends on pixel
+// centres match Mesa's only with this rule.
 constexpr bool kBottomEdgeRule = true;
 
 // The quad that covers what a non-antialiased line of half_width from a to b
-// covers: the ends are moved along the major axis, by less than a pixel, so
-// that the pixel holding each end is covered exactly when the diamond-exit rule
-// counts it (the first end's pixel if the line leaves its diamond, never the
-// last end's pixel unless the line passes through its diamond before it), and
-// the sides lie half_width off along the minor axis.
+// covers: each end moves along the line, by under a pixel along the major axis,
+// so that the pixel holding it is covered exactly when the diamond-exit rule,
+// as Mesa applies it, counts that pixel; the sides lie half_width off along the
+// minor axis.
 Quad line_quad(float ax, float ay, float bx, float by, float half_width)
 {
     const float dx = ax - bx;
@@ -186,13 +186,21 @@ float half_width_of(float width)
     return static_cast<float>(static_cast<int>(width + 0.5f)) * 0.5f;
 }
 
-// Collects the triangles of every segment, in normalized device coordinates.
+// A corner of a segment's quad in normalized device coordinates.
+struct Corner {
+    float x, y, z;
+    float r, g, b, a;
+};
+
+// Collects the triangles of every segment. The storage is kept from call to
+// call: the wave alone makes hundreds of calls a frame.
 class Batch {
 public:
     Batch(const float modelview[16], const float projection[16], const Viewport& viewport,
-          float width)
-        : viewport(viewport), half_width(half_width_of(width))
+          float width, std::vector<Corner>& corners)
+        : viewport(viewport), half_width(half_width_of(width)), corners(corners)
     {
+        corners.clear();
         // Model-view-projection in single precision, as the GL combines them.
         for (int column = 0; column < 4; ++column)
             for (int row = 0; row < 4; ++row)
@@ -229,16 +237,12 @@ public:
         glBegin(GL_TRIANGLES);
         for (const Corner& c : corners) {
             glColor4f(c.r, c.g, c.b, c.a);
-            glVertex4f(c.x, c.y, c.z, c.w);
+            glVertex3f(c.x, c.y, c.z);
         }
         glEnd();
     }
 
 private:
-    struct Corner {
-        float x, y, z, w;
-        float r, g, b, a;
-    };
 
     Point to_clip(const Vertex& v) const
     {
@@ -262,13 +266,13 @@ private:
     {
         return Corner{(x - viewport.offset_x) / viewport.scale_x,
                       (y - viewport.offset_y) / viewport.scale_y,
-                      end.z / end.w, 1.0f, end.r, end.g, end.b, end.a};
+                      end.z / end.w, end.r, end.g, end.b, end.a};
     }
 
     float mvp[16];
     Viewport viewport;
     float half_width;
-    std::vector<Corner> corners;
+    std::vector<Corner>& corners;
 };
 
 }  // namespace
@@ -288,7 +292,8 @@ void draw(GLenum mode, const Vertex* vertices, size_t count, float width)
     if (box[2] <= 0 || box[3] <= 0)
         return;
 
-    Batch batch(modelview, projection, Viewport(box), width);
+    static std::vector<Corner> corners;
+    Batch batch(modelview, projection, Viewport(box), width, corners);
     if (mode == GL_LINES) {
         for (size_t i = 0; i + 1 < count; i += 2)
             batch.add(vertices[i], vertices[i + 1]);
