@@ -4,69 +4,72 @@
 
 #include <algorithm>
 #include <cmath>
-#include <initializer_list>
 #include <vector>
 
 namespace widelines {
 
 namespace {
 
-// A vertex in clip space, then (after the divide) in window space.
+// A vertex in clip space. The GL transforms and clips in single precision, and
+// a line's pixels follow its ends to the last bit, so this does the same.
 struct Point {
-    double x, y, z, w;
+    float x, y, z, w;
     float r, g, b, a;
 };
 
-Point mix(const Point& from, const Point& to, double t)
+Point mix(const Point& from, const Point& to, float t)
 {
-    auto lerp = [t](double p, double q) { return p + t * (q - p); };
-    Point p;
-    p.x = lerp(from.x, to.x);
-    p.y = lerp(from.y, to.y);
-    p.z = lerp(from.z, to.z);
-    p.w = lerp(from.w, to.w);
-    p.r = static_cast<float>(lerp(from.r, to.r));
-    p.g = static_cast<float>(lerp(from.g, to.g));
-    p.b = static_cast<float>(lerp(from.b, to.b));
-    p.a = static_cast<float>(lerp(from.a, to.a));
-    return p;
+    auto lerp = [t](float p, float q) { return p + t * (q - p); };
+    return Point{lerp(from.x, to.x), lerp(from.y, to.y), lerp(from.z, to.z), lerp(from.w, to.w),
+                 lerp(from.r, to.r), lerp(from.g, to.g), lerp(from.b, to.b), lerp(from.a, to.a)};
 }
 
-// A clip plane: the side where a*x + b*y + c*z + d*w >= 0 is kept.
+// The view volume's six sides: a*x + b*y + c*z + d*w >= 0 is inside.
 struct Plane {
-    double a, b, c, d;
-    double distance(const Point& v) const { return a * v.x + b * v.y + c * v.z + d * v.w; }
+    float a, b, c, d;
+    float distance(const Point& v) const { return a * v.x + b * v.y + c * v.z + d * v.w; }
 };
+constexpr Plane kViewVolume[6] = {{1, 0, 0, 1},  {-1, 0, 0, 1}, {0, 1, 0, 1},
+                                  {0, -1, 0, 1}, {0, 0, 1, 1},  {0, 0, -1, 1}};
 
-// Cuts the segment p-q to the kept side of every plane. Both ends move along
-// the original segment, as the GL's clipper moves them. False when nothing is
-// left.
-bool clip(Point& p, Point& q, std::initializer_list<Plane> planes)
+// Cuts the segment p-q to the view volume. Both ends move along the original
+// segment, as the GL's clipper moves them. False when nothing is left.
+bool clip(Point& p, Point& q)
 {
-    double from_p = 0.0;  // how far p moves towards q, as a share of the segment
-    double from_q = 0.0;
-    for (const Plane& plane : planes) {
-        const double dp = plane.distance(p);
-        const double dq = plane.distance(q);
-        if (dp < 0.0 && dq < 0.0)
+    float from_p = 0.0f;  // how far p moves towards q, as a share of the segment
+    float from_q = 0.0f;
+    for (const Plane& plane : kViewVolume) {
+        const float dp = plane.distance(p);
+        const float dq = plane.distance(q);
+        if (!std::isfinite(dp) || !std::isfinite(dq) || (dp < 0.0f && dq < 0.0f))
             return false;
-        if (dp < 0.0)
+        if (dp < 0.0f)
             from_p = std::max(from_p, dp / (dp - dq));
-        if (dq < 0.0)
+        if (dq < 0.0f)
             from_q = std::max(from_q, dq / (dq - dp));
     }
-    if (from_p + from_q >= 1.0)
+    if (from_p + from_q >= 1.0f)
         return false;
     const Point original_p = p;
-    if (from_p > 0.0)
+    if (from_p > 0.0f)
         p = mix(p, q, from_p);
-    if (from_q > 0.0)
+    if (from_q > 0.0f)
         q = mix(q, original_p, from_q);
     return true;
 }
 
+// The viewport transform, to window coordinates with y growing downwards as
+// Mesa rasterises a window (the window's height taken as the viewport's top).
 struct Viewport {
-    double x, y, width, height;
+    float scale_x, offset_x, scale_y, offset_y;
+
+    explicit Viewport(const GLint box[4])
+        : scale_x(box[2] * 0.5f),
+          offset_x(box[0] + box[2] * 0.5f),
+          scale_y(box[3] * -0.5f),
+          offset_y(box[3] * 0.5f)
+    {
+    }
 };
 
 // The quad of one segment in window coordinates with y growing downwards,
@@ -92,17 +95,17 @@ float fraction(float v)
     return v - std::floor(v);
 }
 
-// Mesa on a window sets up plane equations whose edges lie on a pixel centre
-// belong to the primitive on the bottom side (y down), which decides whether an
-// end of a mostly vertical line already covers its pixel.
+// On a window Mesa gives a pixel whose centre lies exactly on a horizontal edge
+// to the primitive below the edge (y down); whether the quad of a mostly
+// vertical line already covers an end pixel depends on it. Ends on pixel
+// centres match Mesa's only with this rule.
 constexpr bool kBottomEdgeRule = true;
 
 // The quad that covers what a non-antialiased line of half_width from a to b
-// covers: the ends are moved along the major axis, by less than a pixel, so
-// that the pixel holding each end is covered exactly when the diamond-exit rule
-// counts it (the first end's pixel if the line leaves its diamond, never the
-// last end's pixel unless the line passes through its diamond before it), and
-// the sides lie half_width off along the minor axis.
+// covers: each end moves along the line, by under a pixel along the major axis,
+// so that the pixel holding it is covered exactly when the diamond-exit rule,
+// as Mesa applies it, counts that pixel; the sides lie half_width off along the
+// minor axis.
 Quad line_quad(float ax, float ay, float bx, float by, float half_width)
 {
     const float dx = ax - bx;
@@ -183,13 +186,21 @@ float half_width_of(float width)
     return static_cast<float>(static_cast<int>(width + 0.5f)) * 0.5f;
 }
 
-// Collects the triangles of every segment, in normalized device coordinates.
+// A corner of a segment's quad in normalized device coordinates.
+struct Corner {
+    float x, y, z;
+    float r, g, b, a;
+};
+
+// Collects the triangles of every segment. The storage is kept from call to
+// call: the wave alone makes hundreds of calls a frame.
 class Batch {
 public:
     Batch(const float modelview[16], const float projection[16], const Viewport& viewport,
-          float width)
-        : viewport(viewport), half_width(half_width_of(width))
+          float width, std::vector<Corner>& corners)
+        : viewport(viewport), half_width(half_width_of(width)), corners(corners)
     {
+        corners.clear();
         // Model-view-projection in single precision, as the GL combines them.
         for (int column = 0; column < 4; ++column)
             for (int row = 0; row < 4; ++row)
@@ -203,25 +214,13 @@ public:
     {
         Point p = to_clip(from);
         Point q = to_clip(to);
-        // Near and far planes before the divide; the sides are left to the
-        // window clip below, as Mesa leaves them to its rasteriser.
-        if (!clip(p, q, {{0, 0, 1, 1}, {0, 0, -1, 1}}) || !(p.w > 0.0) || !(q.w > 0.0))
+        // Clipped before the divide: an end behind the eye would come out of
+        // the divide mirrored.
+        if (!clip(p, q) || !(p.w > 0.0f) || !(q.w > 0.0f))
             return;
-        p = to_window(p);
-        q = to_window(q);
-        // Ends far off screen would lose precision in single floats; cutting the
-        // segment a little outside the viewport changes no pixel.
-        const double margin = half_width + 2.0;
-        const double left = viewport.x - margin, right = viewport.x + viewport.width + margin;
-        const double bottom = viewport.y - margin, top = viewport.y + viewport.height + margin;
-        if (!clip(p, q, {{1, 0, 0, -left}, {-1, 0, 0, right}, {0, 1, 0, -bottom},
-                         {0, -1, 0, top}}))
-            return;
-
-        // Mesa sets lines up in single precision with y down.
-        const double flip = viewport.y + viewport.height;
-        const float ax = static_cast<float>(p.x), ay = static_cast<float>(flip - p.y);
-        const float bx = static_cast<float>(q.x), by = static_cast<float>(flip - q.y);
+        float ax, ay, bx, by;
+        to_window(p, ax, ay);
+        to_window(q, bx, by);
         if (ax == bx && ay == by)
             return;
         const Quad quad = line_quad(ax, ay, bx, by, half_width);
@@ -244,44 +243,36 @@ public:
     }
 
 private:
-    struct Corner {
-        float x, y, z;
-        float r, g, b, a;
-    };
 
     Point to_clip(const Vertex& v) const
     {
         auto row = [&](int r) {
-            return static_cast<double>(mvp[r] * v.x + mvp[4 + r] * v.y + mvp[8 + r] * v.z +
-                                       mvp[12 + r] * v.w);
+            return mvp[r] * v.x + mvp[4 + r] * v.y + mvp[8 + r] * v.z + mvp[12 + r] * v.w;
         };
         return Point{row(0), row(1), row(2), row(3), v.r, v.g, v.b, v.a};
     }
 
-    Point to_window(const Point& v) const
+    void to_window(const Point& v, float& x, float& y) const
     {
-        Point out = v;
-        out.x = viewport.x + (v.x / v.w + 1.0) * 0.5 * viewport.width;
-        out.y = viewport.y + (v.y / v.w + 1.0) * 0.5 * viewport.height;
-        out.z = v.z / v.w;
-        out.w = 1.0;
-        return out;
+        const float reciprocal = 1.0f / v.w;
+        x = v.x * reciprocal * viewport.scale_x + viewport.offset_x;
+        y = v.y * reciprocal * viewport.scale_y + viewport.offset_y;
     }
 
-    // A quad corner (y down) back in normalized device coordinates, with the
-    // depth and colour of the segment's end it belongs to.
-    Corner corner(float x, float y_down, const Point& end) const
+    // A quad corner back in normalized device coordinates, with the depth and
+    // colour of the segment's end it belongs to. Colours go along the line
+    // linearly in window space, as the GL interpolates them along a line.
+    Corner corner(float x, float y, const Point& end) const
     {
-        const double y = viewport.y + viewport.height - y_down;
-        return Corner{static_cast<float>((x - viewport.x) / viewport.width * 2.0 - 1.0),
-                      static_cast<float>((y - viewport.y) / viewport.height * 2.0 - 1.0),
-                      static_cast<float>(end.z), end.r, end.g, end.b, end.a};
+        return Corner{(x - viewport.offset_x) / viewport.scale_x,
+                      (y - viewport.offset_y) / viewport.scale_y,
+                      end.z / end.w, end.r, end.g, end.b, end.a};
     }
 
     float mvp[16];
     Viewport viewport;
     float half_width;
-    std::vector<Corner> corners;
+    std::vector<Corner>& corners;
 };
 
 }  // namespace
@@ -301,9 +292,8 @@ void draw(GLenum mode, const Vertex* vertices, size_t count, float width)
     if (box[2] <= 0 || box[3] <= 0)
         return;
 
-    Batch batch(modelview, projection, Viewport{double(box[0]), double(box[1]), double(box[2]),
-                                                double(box[3])},
-                width);
+    static std::vector<Corner> corners;
+    Batch batch(modelview, projection, Viewport(box), width, corners);
     if (mode == GL_LINES) {
         for (size_t i = 0; i + 1 < count; i += 2)
             batch.add(vertices[i], vertices[i + 1]);

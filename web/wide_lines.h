@@ -12,7 +12,10 @@
 //   across along both a row and a column;
 // - the width is rounded to whole pixels (at least 1, at most 255) and the ends
 //   follow the diamond-exit rule, so width 1 covers the pixels a thin line does;
-// - colours are interpolated along the segment from its two vertices.
+// - colours are interpolated along the segment from its two vertices (a caller
+//   that wants flat shading gives both the same colour);
+// - the window is taken to end at the viewport's top edge (the demo's viewport
+//   is the whole window), which fixes where pixel centres fall.
 //
 // The matrices and viewport are read back from the GL (glGetFloatv,
 // glGetIntegerv); the call draws GL_TRIANGLES through identity matrices with the
