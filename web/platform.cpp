@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -200,7 +199,12 @@ void vorna_web_glColor4ub(GLubyte r, GLubyte g, GLubyte b, GLubyte a)
 
 namespace {
 
-std::vector<Uint32> schedule;  // test mode's ticks by frame; empty: the real clock
+// Test mode's clock: a list of ticks by frame, or a frame rate from a start.
+// Neither: the real clock.
+std::vector<Uint32> tick_list;
+Uint32 fps = 0;
+Uint32 fps_start = 0;
+Uint32 frame_count = 0;  // frames in the schedule; 0: not in test mode
 Uint32 frames_run = 0;
 
 [[noreturn]] void bad_schedule(const std::string& message)
@@ -229,7 +233,7 @@ void parse_schedule(int argc, char** argv)
     if (argc % 2 == 0)
         bad_schedule("arguments come in pairs: name value");
     const char* ticks = nullptr;
-    const char* fps = nullptr;
+    const char* rate = nullptr;
     const char* start = nullptr;
     const char* frames = nullptr;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -237,7 +241,7 @@ void parse_schedule(int argc, char** argv)
         if (name == "ticks")
             ticks = argv[i + 1];
         else if (name == "fps")
-            fps = argv[i + 1];
+            rate = argv[i + 1];
         else if (name == "start")
             start = argv[i + 1];
         else if (name == "frames")
@@ -245,28 +249,25 @@ void parse_schedule(int argc, char** argv)
         else
             bad_schedule("unknown argument \"" + name + "\"");
     }
-    if (ticks && fps)
+    if (ticks && rate)
         bad_schedule("ticks and fps exclude each other");
     if (ticks) {
         const std::string list = ticks;
         std::size_t from = 0;
         for (;;) {
             const std::size_t comma = list.find(',', from);
-            schedule.push_back(parse_number(list.substr(from, comma - from), "a tick", false));
+            tick_list.push_back(parse_number(list.substr(from, comma - from), "a tick", false));
             if (comma == std::string::npos)
                 break;
             from = comma + 1;
         }
-    } else if (fps) {
+        frame_count = static_cast<Uint32>(tick_list.size());
+    } else if (rate) {
         if (!frames)
             bad_schedule("fps needs frames");
-        const Uint32 n = parse_number(fps, "fps", true);
-        const Uint32 first = start ? parse_number(start, "start", false) : 0;
-        const Uint32 count = parse_number(frames, "frames", true);
-        schedule.reserve(count);
-        for (Uint32 k = 0; k < count; ++k)
-            schedule.push_back(first + static_cast<Uint32>(
-                                           static_cast<unsigned long long>(k) * 1000 / n));
+        fps = parse_number(rate, "fps", true);
+        fps_start = start ? parse_number(start, "start", false) : 0;
+        frame_count = parse_number(frames, "frames", true);
     } else if (start || frames) {
         bad_schedule("start and frames go with fps");
     }
@@ -280,14 +281,15 @@ void end_demo(const char* reason)
     EM_ASM({ if (Module.onDemoEnd) Module.onDemoEnd(UTF8ToString($0)); }, reason);
 }
 
+// In test mode the run ends as "test" also when the demo ends first.
 void browser_frame()
 {
     run_frame();
     ++frames_run;
-    if (!demo.running)
-        end_demo("end");
-    else if (!schedule.empty() && frames_run == schedule.size())
+    if (frame_count && (!demo.running || frames_run == frame_count))
         end_demo("test");
+    else if (!demo.running)
+        end_demo("end");
 }
 
 // The page asks how the music fares (loaded, playing, where) through this.
@@ -304,9 +306,12 @@ EM_JS(void, publish_music_state, (), {
 
 extern "C" Uint32 vorna_web_SDL_GetTicks(void)
 {
-    if (schedule.empty())
+    if (!frame_count)
         return SDL_GetTicks();
-    return schedule[frames_run < schedule.size() ? frames_run : schedule.size() - 1];
+    const Uint32 k = frames_run < frame_count ? frames_run : frame_count - 1;
+    if (!tick_list.empty())
+        return tick_list[k];
+    return fps_start + static_cast<Uint32>(static_cast<unsigned long long>(k) * 1000 / fps);
 }
 
 int main(int argc, char** argv)

@@ -36,7 +36,8 @@
 // Main loop. Frame K is the K-th call of run_frame (K from 0); the loop stops
 // after the frame in which demo.running turned false (after 30 s, or Escape),
 // or in test mode after the last scheduled frame. The music is halted then and
-// the page is told through Module.onDemoEnd(reason), reason "end" or "test".
+// the page is told through Module.onDemoEnd(reason): "test" in test mode
+// (whatever ended the run), otherwise "end".
 // Module.musicState() answers null (no music) or {playing, muted, time,
 // duration} of the music's audio element.
 //

@@ -120,6 +120,15 @@ async function compareFrames(context, siteUrl) {
         `mean level ${a[0].toFixed(2)}, then ${b[0].toFixed(2)}`);
 }
 
+// A test-mode run that the demo ends first (its clock past 30 s) is done too,
+// on the demo's last frame, which is black.
+async function testModeEndsWithTheDemo(context, siteUrl) {
+  const pixels = await web.webFrame(context, siteUrl, "ticks=29990,30010,30020,30030");
+  const lit = web.maskMismatch(web.litMask(pixels), new Uint8Array(web.WIDTH * web.HEIGHT));
+  check(lit.either === 0, "test mode ends with the demo past 30 s, on its black last frame",
+        `${lit.either} lit pixels`);
+}
+
 // Played as a user plays it: the start screen, a click, music, Escape.
 async function clickAndEscape(context, siteUrl) {
   const page = await web.openPage(context);
@@ -194,6 +203,7 @@ const browser = await web.launch();
 try {
   const playing = autoplay(browser.context, site.url);
   await compareFrames(browser.context, site.url);
+  await testModeEndsWithTheDemo(browser.context, site.url);
   await clickAndEscape(browser.context, site.url);
   await playing;
 } finally {
