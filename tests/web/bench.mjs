@@ -110,16 +110,23 @@ async function browserRun(context, url, profile = false) {
 function profileShares(profile) {
   const byId = new Map(profile.nodes.map((node) => [node.id, node]));
   const time = { js: 0, wasm: 0, browser: 0, idle: 0 };
+  const native = new Map();  // the browser's share by entry: WebGL calls, (program), (garbage collector)
   for (let i = 0; i < profile.samples.length; ++i) {
     const frame = byId.get(profile.samples[i]).callFrame;
     const dt = profile.timeDeltas[i + 1] ?? 0;
     if (frame.url.endsWith("vorna.js")) time.js += dt;
     else if (frame.url.endsWith(".wasm")) time.wasm += dt;
     else if (frame.functionName === "(idle)") time.idle += dt;
-    else time.browser += dt;
+    else {
+      time.browser += dt;
+      const name = frame.functionName || "(anonymous)";
+      native.set(name, (native.get(name) ?? 0) + dt);
+    }
   }
   const busy = time.js + time.wasm + time.browser;
-  return { js: time.js / busy, wasm: time.wasm / busy, browser: time.browser / busy };
+  const top = [...native].sort((a, b) => b[1] - a[1]).slice(0, 3)
+      .map(([name, dt]) => `${name} ${(dt / busy * 100).toFixed(0)}%`).join(", ");
+  return { js: time.js / busy, wasm: time.wasm / busy, browser: time.browser / busy, top };
 }
 
 function run(program, args, env, cwd) {
@@ -183,7 +190,8 @@ try {
   site.close();
 }
 
-const row = (...cells) => console.log("  " + cells.map((c, i) => (i ? String(c).padStart(10) : c.padEnd(20))).join(""));
+const row = (...cells) => console.log("  " + cells.map((c, i) =>
+    (i === 0 ? c.padEnd(20) : String(c).startsWith("  ") ? c : String(c).padStart(10))).join("").trimEnd());
 console.log(`Browser: ${version}, headless, SwiftShader WebGL, animation frames unthrottled;`);
 console.log(`${rounds} rounds of ${frames} frames per window, the first ${warmup} of each dropped;`);
 console.log("the clock held inside the window (test mode ?ticks=, the rig's RIG_TICKS on the desktop).");
@@ -202,11 +210,11 @@ console.log("  (mean frame times; target: the web build's ratio to its clear pag
 console.log("  the desktop's ratio to its empty loop)");
 console.log("");
 console.log("Where the browser's main thread spends a frame (CPU profile, busy time only):");
-row("window", "GL emu JS", "our wasm", "browser", "", "", "");
+row("window", "GL emu JS", "our wasm", "browser", "  the browser's largest entries");
 for (const w of windows) {
   const s = shares[w.name];
   row(w.name, `${(s.js * 100).toFixed(1)}%`, `${(s.wasm * 100).toFixed(1)}%`,
-      `${(s.browser * 100).toFixed(1)}%`, "", "", "");
+      `${(s.browser * 100).toFixed(1)}%`, `  ${s.top}`);
 }
 console.log("");
 console.log(`Frame difference, web against desktop, each window's frame ${frames - 1}:`);
