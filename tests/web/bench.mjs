@@ -81,9 +81,25 @@ function stats(values) {
   return { median, mean: values.reduce((a, b) => a + b, 0) / n };
 }
 
-async function browserRun(context, url, profile = false) {
+// Counts the page's WebGL calls by name, for a run of its own.
+const countCalls = () => {
+  window.glCalls = {};
+  const proto = WebGLRenderingContext.prototype;
+  for (const name of Object.getOwnPropertyNames(proto)) {
+    const descriptor = Object.getOwnPropertyDescriptor(proto, name);
+    if (typeof descriptor.value !== "function" || name === "constructor") continue;
+    const real = descriptor.value;
+    proto[name] = function (...args) {
+      window.glCalls[name] = (window.glCalls[name] ?? 0) + 1;
+      return real.apply(this, args);
+    };
+  }
+};
+
+async function browserRun(context, url, profile = false, count = false) {
   const page = await web.openPage(context);
   await page.addInitScript(stampFrames);
+  if (count) await page.addInitScript(countCalls);
   await page.goto(url);
   let session = null;
   if (profile) {  // the frames only, from the end of the warm-up on
@@ -96,6 +112,7 @@ async function browserRun(context, url, profile = false) {
   const state = await web.waitForState(page, ["done", "error", "ended"], 300000);
   if (state !== "done") throw new Error(`${url} ended in state ${state}`);
   const result = { stamps: await page.evaluate(() => window.frameStamps) };
+  if (count) result.calls = await page.evaluate(() => window.glCalls);
   if (session) result.profile = (await session.send("Profiler.stop")).profile;
   if (url.includes("ticks=")) result.frame = await web.canvasPixels(page);
   await page.close();
@@ -184,6 +201,13 @@ try {
   for (const w of windows) {
     const profiled = await browserRun(browser.context, `${site.url}?ticks=${held(w.ticks)}`, true);
     shares[w.name] = profileShares(profiled.profile);
+    // Calls per frame: two runs of different lengths, so that start-up cancels out.
+    const short = await browserRun(browser.context, `${site.url}?ticks=${w.ticks},${w.ticks}`, false, true);
+    const long = await browserRun(browser.context, `${site.url}?ticks=${held(w.ticks)}`, false, true);
+    const perFrame = (name) => ((long.calls[name] ?? 0) - (short.calls[name] ?? 0)) / (frames - 2);
+    const names = Object.keys(long.calls);
+    shares[w.name].calls = names.reduce((sum, name) => sum + perFrame(name), 0);
+    shares[w.name].draws = perFrame("drawArrays") + perFrame("drawElements");
   }
 } finally {
   await browser.close();
@@ -216,6 +240,10 @@ for (const w of windows) {
   row(w.name, `${(s.js * 100).toFixed(1)}%`, `${(s.wasm * 100).toFixed(1)}%`,
       `${(s.browser * 100).toFixed(1)}%`, `  ${s.top}`);
 }
+console.log("WebGL calls per frame made by the GL emulation (counted in runs of their own):");
+row("window", "calls", "draws", "", "", "", "");
+for (const w of windows)
+  row(w.name, shares[w.name].calls.toFixed(0), shares[w.name].draws.toFixed(0), "", "", "", "");
 console.log("");
 console.log(`Frame difference, web against desktop, each window's frame ${frames - 1}:`);
 row("window", "mean", ">32 share", "", "", "", "");
