@@ -503,7 +503,7 @@ TEST(WideLines, wave_and_radar_frames_match_the_desktops)
         int updates;  // animation steps before the frame
     };
     const Frame frames[] = {
-        {"wave", 10.5f, 1},     {"wave", 12.5f, 60},   {"wave", 14.0f, 195},
+        {"wave", 15.0f, 100}, {"wave", 10.5f, 1},     {"wave", 12.5f, 60},   {"wave", 14.0f, 195},
         {"wave", 15.708f, 400}, {"wave", 18.5f, 700},  {"wave", 19.9f, 1150},
         {"radar", 20.5f, 1},    {"radar", 22.0f, 300}, {"radar", 24.9f, 2000},
     };

@@ -261,12 +261,14 @@ private:
 
     // A quad corner back in normalized device coordinates, with the depth and
     // colour of the segment's end it belongs to. Colours go along the line
-    // linearly in window space, as the GL interpolates them along a line.
+    // linearly in window space, as the GL interpolates them along a line. An end
+    // clipped at the near or far plane can divide out a hair beyond -1 or 1, and
+    // the GL would then cut the quad's triangles there: the depth is clamped.
     Corner corner(float x, float y, const Point& end) const
     {
         return Corner{(x - viewport.offset_x) / viewport.scale_x,
                       (y - viewport.offset_y) / viewport.scale_y,
-                      end.z / end.w, end.r, end.g, end.b, end.a};
+                      std::min(1.0f, std::max(-1.0f, end.z / end.w)), end.r, end.g, end.b, end.a};
     }
 
     float mvp[16];

@@ -51,6 +51,10 @@ const frameCases = [
   { name: "starfield alone at 5 s", ...ticks([5000]), kind: "stars" },
   { name: "wave lines and credits, 2 s into the wave", ...fps(10000, 120), kind: "lines" },
   { name: "wave lines with the eye next to the origin (15.7 s)", ...fps(15000, 45), kind: "lines" },
+  // 100 steps in, the divisor is -1.9e-6: the lines' far ends lie millions of
+  // units away, and are clipped at the near and far planes.
+  { name: "wave lines reaching millions of units (15 s, 100 frames)",
+    ...ticks(new Array(100).fill(15000)), kind: "lines" },
   { name: "radar sweep and greetings, 2 s into the radar", ...fps(20000, 120), kind: "lines" },
   { name: "radar sweep seen from another side (24 s)", ...fps(23000, 60), kind: "lines" },
   { name: "greetings alone at 27 s", ...ticks([27000]), kind: "caption" },
