@@ -29,7 +29,7 @@ const percent = (share) => `${(share * 100).toFixed(3)} %`;
 // Tolerances, measured here against the desktop (Mesa llvmpipe) with
 // SwiftShader's WebGL; the two rasterisers differ at edges and by rounding:
 //   lines (wave, radar): lit pixels in one frame and not the other, as a share
-//     of those lit in either: measured 0.27 to 0.43 %
+//     of those lit in either: measured 0.05 to 0.43 %
 //   stars: a point whose centre lies close to a pixel edge may land on the
 //     neighbouring pixel: measured 6.3 % of lit pixels, each within 1 pixel
 //   whole frames: pixels off by more than 32 in a channel: measured at most 0.052 %
