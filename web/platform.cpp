@@ -17,6 +17,7 @@
 #include "glibc_rand.h"
 #include "glu.h"
 #include "main.h"
+#include "points.h"
 #include "wide_lines.h"
 
 // ---- The C library's generator and GLU, for the whole program ---------------
@@ -57,15 +58,17 @@ extern "C" GLint gluBuild2DMipmaps(GLenum target, GLint internal_format, GLsizei
 
 namespace {
 
-bool collecting = false;  // inside glBegin/glEnd of a line primitive
+bool collecting = false;  // inside glBegin/glEnd of a line or point primitive
 GLenum line_mode = GL_LINES;
-float line_width = 1.0f;  // the GL's initial width
+float line_width = 1.0f;  // the GL's initial sizes
+float point_size = 1.0f;
 float current_color[4] = {1.0f, 1.0f, 1.0f, 1.0f};
 std::vector<widelines::Vertex> line_vertices;
 
-bool is_line_mode(GLenum mode)
+bool is_collected_mode(GLenum mode)
 {
-    return mode == GL_LINES || mode == GL_LINE_STRIP || mode == GL_LINE_LOOP;
+    return mode == GL_LINES || mode == GL_LINE_STRIP || mode == GL_LINE_LOOP ||
+           mode == GL_POINTS;
 }
 
 void line_vertex(float x, float y, float z, float w)
@@ -92,9 +95,16 @@ void vorna_web_glLineWidth(GLfloat width)
         line_width = width;
 }
 
+void vorna_web_glPointSize(GLfloat size)
+{
+    if (size > 0.0f)
+        point_size = size;
+    glPointSize(size);
+}
+
 void vorna_web_glBegin(GLenum mode)
 {
-    if (is_line_mode(mode)) {
+    if (is_collected_mode(mode)) {
         collecting = true;
         line_mode = mode;
         line_vertices.clear();
@@ -107,7 +117,10 @@ void vorna_web_glEnd(void)
 {
     if (collecting) {
         collecting = false;
-        widelines::draw(line_mode, line_vertices.data(), line_vertices.size(), line_width);
+        if (line_mode == GL_POINTS)
+            points::draw(line_vertices.data(), line_vertices.size(), point_size);
+        else
+            widelines::draw(line_mode, line_vertices.data(), line_vertices.size(), line_width);
         return;
     }
     glEnd();

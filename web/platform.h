@@ -8,15 +8,18 @@
 // they reach this layer (web/platform.cpp) instead of Emscripten's versions:
 //
 //   glBegin, glEnd, glVertex{2,3,4}{f,fv}, glVertex{2,3}i,
-//   glColor{3,4}{f,fv,ub}, glLineWidth
+//   glColor{3,4}{f,fv,ub}, glLineWidth, glPointSize
 //       WebGL draws every line one pixel wide. Line primitives (GL_LINES,
 //       GL_LINE_STRIP, GL_LINE_LOOP) are collected with their colours and drawn
 //       by widelines::draw as window-space quads that cover the pixels the
 //       desktop GL's wide lines cover, clipped at the near plane as it does.
-//       Every other primitive goes straight to the GL. glLineWidth keeps the
-//       width for those lines; a width of 0 or below is refused and the one in
-//       force kept, as the GL does. glColor* always reaches the GL too, so the
-//       current colour is what the desktop leaves.
+//       Points (GL_POINTS) go to points::draw, which puts each on the pixels
+//       the desktop's rasteriser picks: WebGL's own transform would move one
+//       star in twenty by a pixel. Every other primitive goes straight to the
+//       GL. glLineWidth and glPointSize keep the size for those; a size of 0
+//       or below is refused and the one in force kept, as the GL does.
+//       glPointSize and glColor* always reach the GL too, so its state is what
+//       the desktop leaves.
 //   SDL_GetTicks
 //       the real clock (milliseconds since SDL_Init), or in test mode the
 //       scripted one below.
@@ -57,6 +60,7 @@
 #define glBegin vorna_web_glBegin
 #define glEnd vorna_web_glEnd
 #define glLineWidth vorna_web_glLineWidth
+#define glPointSize vorna_web_glPointSize
 #define glVertex2f vorna_web_glVertex2f
 #define glVertex2fv vorna_web_glVertex2fv
 #define glVertex2i vorna_web_glVertex2i

@@ -30,11 +30,9 @@ const percent = (share) => `${(share * 100).toFixed(3)} %`;
 // SwiftShader's WebGL; the two rasterisers differ at edges and by rounding:
 //   lines (wave, radar): lit pixels in one frame and not the other, as a share
 //     of those lit in either: measured 0.05 to 0.43 %
-//   stars: a point whose centre lies close to a pixel edge may land on the
-//     neighbouring pixel: measured 6.3 % of lit pixels, each within 1 pixel
-//   whole frames: pixels off by more than 32 in a channel: measured at most 0.052 %
+//   whole frames: pixels off by more than 32 in a channel: measured at most 0.032 %
+// The stars and the captions must lie on exactly the desktop's pixels.
 const LINES_MISMATCH = 0.01;
-const STARS_MOVED = 0.1;
 const FRAME_OVER_32 = 0.0015;
 
 // Frame schedules: the page's query and the rig's clock for the same frames.
@@ -60,24 +58,6 @@ const frameCases = [
   { name: "greetings alone at 27 s", ...ticks([27000]), kind: "caption" },
 ];
 
-// Every lit pixel of `a` has a lit pixel of `b` at most one pixel away. The
-// frame's outermost pixels are left out: a 3-pixel point whose centre lies just
-// outside the window is dropped by the desktop GL and clipped by WebGL.
-function withinOnePixel(a, b) {
-  for (let y = 1; y < web.HEIGHT - 1; ++y)
-    for (let x = 1; x < web.WIDTH - 1; ++x) {
-      if (!a[y * web.WIDTH + x]) continue;
-      let near = false;
-      for (let dy = -1; dy <= 1 && !near; ++dy)
-        for (let dx = -1; dx <= 1 && !near; ++dx) {
-          const u = x + dx, v = y + dy;
-          near = u >= 0 && v >= 0 && u < web.WIDTH && v < web.HEIGHT && b[v * web.WIDTH + u] === 1;
-        }
-      if (!near) return false;
-    }
-  return true;
-}
-
 async function compareFrames(context, siteUrl) {
   const logoLevels = [];
   for (const c of frameCases) {
@@ -99,11 +79,9 @@ async function compareFrames(context, siteUrl) {
             `${c.name}: the lines cover the desktop's pixels`,
             `${mismatch.differ} of ${mismatch.either} lit pixels differ (${percent(mismatch.share)})`);
     } else if (c.kind === "stars") {
-      const near = withinOnePixel(lit[0], lit[1]) && withinOnePixel(lit[1], lit[0]);
-      check(mismatch.either > 3000 && mismatch.share <= STARS_MOVED && near,
-            `${c.name}: the stars lie on the desktop's pixels`,
-            `${mismatch.differ} of ${mismatch.either} lit pixels differ (${percent(mismatch.share)}), ` +
-                (near ? "none by more than one pixel" : "some by more than one pixel"));
+      check(mismatch.either > 3000 && mismatch.differ === 0,
+            `${c.name}: the stars lie on exactly the desktop's pixels`,
+            `${mismatch.differ} of ${mismatch.either} lit pixels differ`);
     } else if (c.kind === "caption") {
       const box = [web.bounds(lit[0]), web.bounds(lit[1])];
       check(mismatch.differ === 0 && JSON.stringify(box[0]) === JSON.stringify(box[1]) &&
