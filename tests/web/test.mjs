@@ -7,7 +7,6 @@
 // Usage: node test.mjs --site DIR --demo PATH --rig PATH --assets DIR [--keep DIR]
 // --keep saves each compared pair of frames there as PPM. Exit status 0 when
 // every check passed.
-import fs from "node:fs";
 import path from "node:path";
 import * as web from "./lib.mjs";
 
@@ -47,6 +46,7 @@ const frameCases = [
   { name: "logo at alpha 0.25 over the starfield at 3 s", ...ticks([2500, 3000]), kind: "logo" },
   { name: "logo at alpha 0.5 over the starfield at 3.5 s", ...ticks([3000, 3500]), kind: "logo" },
   { name: "starfield alone at 5 s", ...ticks([5000]), kind: "stars" },
+  { name: "starfield fading out, seen from another side (8.5 s)", ...ticks([8500]), kind: "stars" },
   { name: "wave lines and credits, 2 s into the wave", ...fps(10000, 120), kind: "lines" },
   { name: "wave lines with the eye next to the origin (15.7 s)", ...fps(15000, 45), kind: "lines" },
   // 100 steps in, the divisor is -1.9e-6: the lines' far ends lie millions of
