@@ -279,14 +279,18 @@ void Demo::render()
         running = false;
 }
 
+void run_frame()
+{
+    demo.time = static_cast<float>(SDL_GetTicks()) * 0.001f;
+    demo.handleEvents();
+    demo.update();
+    demo.render();
+    SDL_GL_SwapBuffers();
+}
+
 int main()
 {
-    while (demo.running) {
-        demo.time = static_cast<float>(SDL_GetTicks()) * 0.001f;
-        demo.handleEvents();
-        demo.update();
-        demo.render();
-        SDL_GL_SwapBuffers();
-    }
+    while (demo.running)
+        run_frame();
     return 0;
 }

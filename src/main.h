@@ -26,6 +26,11 @@ public:
 // The one application object; the sprites read its clock for their pulse.
 extern Demo demo;
 
+// One iteration of the main loop: clock, events, camera, frame, buffer swap.
+// main repeats it while demo.running; the web build (web/) runs it once per
+// browser frame instead, since a browser page cannot be held in a loop.
+void run_frame();
+
 // The camera's eye for clock t: a Lissajous path around the origin. x uses the
 // single-precision sine; y and z are worked in double and rounded when stored,
 // which fixes where the eye passes next to the origin (near t = 5*pi).

@@ -1,0 +1,337 @@
+// The web platform layer's code; its contract is written at the top of
+// platform.h. Compiled without the renames, so the GL and SDL calls here are
+// Emscripten's own.
+#include "platform.h"
+
+#include <GL/gl.h>
+#include <SDL.h>
+#include <SDL_mixer.h>
+#include <emscripten.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "glibc_rand.h"
+#include "glu.h"
+#include "main.h"
+#include "points.h"
+#include "wide_lines.h"
+
+// ---- The C library's generator and GLU, for the whole program ---------------
+
+namespace {
+GlibcRand generator;
+}  // namespace
+
+extern "C" int rand(void)
+{
+    return generator.next();
+}
+
+extern "C" void srand(unsigned seed)
+{
+    generator.seed(seed);
+}
+
+extern "C" void gluLookAt(GLdouble eye_x, GLdouble eye_y, GLdouble eye_z, GLdouble center_x,
+                          GLdouble center_y, GLdouble center_z, GLdouble up_x, GLdouble up_y,
+                          GLdouble up_z)
+{
+    webglu::look_at(eye_x, eye_y, eye_z, center_x, center_y, center_z, up_x, up_y, up_z);
+}
+
+extern "C" void gluPerspective(GLdouble fovy, GLdouble aspect, GLdouble z_near, GLdouble z_far)
+{
+    webglu::perspective(fovy, aspect, z_near, z_far);
+}
+
+extern "C" GLint gluBuild2DMipmaps(GLenum target, GLint internal_format, GLsizei width,
+                                   GLsizei height, GLenum format, GLenum type, const void* data)
+{
+    return webglu::build_2d_mipmaps(target, internal_format, width, height, format, type, data);
+}
+
+// ---- Lines, handed to widelines; everything else straight to the GL ---------
+
+namespace {
+
+bool collecting = false;  // inside glBegin/glEnd of a line or point primitive
+GLenum line_mode = GL_LINES;
+float line_width = 1.0f;  // the GL's initial sizes
+float point_size = 1.0f;
+float current_color[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+std::vector<widelines::Vertex> line_vertices;
+
+bool is_collected_mode(GLenum mode)
+{
+    return mode == GL_LINES || mode == GL_LINE_STRIP || mode == GL_LINE_LOOP ||
+           mode == GL_POINTS;
+}
+
+void line_vertex(float x, float y, float z, float w)
+{
+    line_vertices.push_back(widelines::Vertex{x, y, z, w, current_color[0], current_color[1],
+                                              current_color[2], current_color[3]});
+}
+
+void set_color(float r, float g, float b, float a)
+{
+    current_color[0] = r;
+    current_color[1] = g;
+    current_color[2] = b;
+    current_color[3] = a;
+}
+
+}  // namespace
+
+extern "C" {
+
+void vorna_web_glLineWidth(GLfloat width)
+{
+    if (width > 0.0f)
+        line_width = width;
+}
+
+void vorna_web_glPointSize(GLfloat size)
+{
+    if (size > 0.0f)
+        point_size = size;
+    glPointSize(size);
+}
+
+void vorna_web_glBegin(GLenum mode)
+{
+    if (is_collected_mode(mode)) {
+        collecting = true;
+        line_mode = mode;
+        line_vertices.clear();
+        return;
+    }
+    glBegin(mode);
+}
+
+void vorna_web_glEnd(void)
+{
+    if (collecting) {
+        collecting = false;
+        if (line_mode == GL_POINTS)
+            points::draw(line_vertices.data(), line_vertices.size(), point_size);
+        else
+            widelines::draw(line_mode, line_vertices.data(), line_vertices.size(), line_width);
+        return;
+    }
+    glEnd();
+}
+
+void vorna_web_glVertex2f(GLfloat x, GLfloat y)
+{
+    if (collecting)
+        line_vertex(x, y, 0.0f, 1.0f);
+    else
+        glVertex2f(x, y);
+}
+
+void vorna_web_glVertex2fv(const GLfloat* v)
+{
+    vorna_web_glVertex2f(v[0], v[1]);
+}
+
+void vorna_web_glVertex2i(GLint x, GLint y)
+{
+    vorna_web_glVertex2f(static_cast<float>(x), static_cast<float>(y));
+}
+
+void vorna_web_glVertex3f(GLfloat x, GLfloat y, GLfloat z)
+{
+    if (collecting)
+        line_vertex(x, y, z, 1.0f);
+    else
+        glVertex3f(x, y, z);
+}
+
+void vorna_web_glVertex3fv(const GLfloat* v)
+{
+    vorna_web_glVertex3f(v[0], v[1], v[2]);
+}
+
+void vorna_web_glVertex3i(GLint x, GLint y, GLint z)
+{
+    vorna_web_glVertex3f(static_cast<float>(x), static_cast<float>(y), static_cast<float>(z));
+}
+
+void vorna_web_glVertex4f(GLfloat x, GLfloat y, GLfloat z, GLfloat w)
+{
+    if (collecting)
+        line_vertex(x, y, z, w);
+    else
+        glVertex4f(x, y, z, w);
+}
+
+void vorna_web_glVertex4fv(const GLfloat* v)
+{
+    vorna_web_glVertex4f(v[0], v[1], v[2], v[3]);
+}
+
+void vorna_web_glColor4f(GLfloat r, GLfloat g, GLfloat b, GLfloat a)
+{
+    set_color(r, g, b, a);
+    glColor4f(r, g, b, a);
+}
+
+void vorna_web_glColor3f(GLfloat r, GLfloat g, GLfloat b)
+{
+    vorna_web_glColor4f(r, g, b, 1.0f);
+}
+
+void vorna_web_glColor3fv(const GLfloat* v)
+{
+    vorna_web_glColor4f(v[0], v[1], v[2], 1.0f);
+}
+
+void vorna_web_glColor4fv(const GLfloat* v)
+{
+    vorna_web_glColor4f(v[0], v[1], v[2], v[3]);
+}
+
+void vorna_web_glColor3ub(GLubyte r, GLubyte g, GLubyte b)
+{
+    vorna_web_glColor4f(r / 255.0f, g / 255.0f, b / 255.0f, 1.0f);
+}
+
+void vorna_web_glColor4ub(GLubyte r, GLubyte g, GLubyte b, GLubyte a)
+{
+    vorna_web_glColor4f(r / 255.0f, g / 255.0f, b / 255.0f, a / 255.0f);
+}
+
+}  // extern "C"
+
+// ---- The clock and the main loop ---------------------------------------------
+
+namespace {
+
+// Test mode's clock: a list of ticks by frame, or a frame rate from a start.
+// Neither: the real clock.
+std::vector<Uint32> tick_list;
+Uint32 fps = 0;
+Uint32 fps_start = 0;
+Uint32 frame_count = 0;  // frames in the schedule; 0: not in test mode
+Uint32 frames_run = 0;
+
+[[noreturn]] void bad_schedule(const std::string& message)
+{
+    std::fprintf(stderr, "web: %s\n", message.c_str());
+    EM_ASM({ if (Module.onDemoEnd) Module.onDemoEnd("error"); });
+    std::exit(2);
+}
+
+// An unsigned 32-bit decimal, all of text; `positive` refuses 0.
+Uint32 parse_number(const std::string& text, const char* what, bool positive)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        bad_schedule(std::string(what) + " must be a decimal number, not \"" + text + "\"");
+    errno = 0;
+    const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
+    if (errno == ERANGE || value > 0xffffffffull)
+        bad_schedule(std::string(what) + " " + text + " does not fit in 32 bits");
+    if (positive && value == 0)
+        bad_schedule(std::string(what) + " must be positive");
+    return static_cast<Uint32>(value);
+}
+
+void parse_schedule(int argc, char** argv)
+{
+    if (argc % 2 == 0)
+        bad_schedule("arguments come in pairs: name value");
+    const char* ticks = nullptr;
+    const char* rate = nullptr;
+    const char* start = nullptr;
+    const char* frames = nullptr;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i];
+        if (name == "ticks")
+            ticks = argv[i + 1];
+        else if (name == "fps")
+            rate = argv[i + 1];
+        else if (name == "start")
+            start = argv[i + 1];
+        else if (name == "frames")
+            frames = argv[i + 1];
+        else
+            bad_schedule("unknown argument \"" + name + "\"");
+    }
+    if (ticks && rate)
+        bad_schedule("ticks and fps exclude each other");
+    if (ticks) {
+        const std::string list = ticks;
+        std::size_t from = 0;
+        for (;;) {
+            const std::size_t comma = list.find(',', from);
+            tick_list.push_back(parse_number(list.substr(from, comma - from), "a tick", false));
+            if (comma == std::string::npos)
+                break;
+            from = comma + 1;
+        }
+        frame_count = static_cast<Uint32>(tick_list.size());
+    } else if (rate) {
+        if (!frames)
+            bad_schedule("fps needs frames");
+        fps = parse_number(rate, "fps", true);
+        fps_start = start ? parse_number(start, "start", false) : 0;
+        frame_count = parse_number(frames, "frames", true);
+    } else if (start || frames) {
+        bad_schedule("start and frames go with fps");
+    }
+}
+
+void end_demo(const char* reason)
+{
+    emscripten_cancel_main_loop();
+    // The desktop's process ends here and takes the sound with it.
+    Mix_HaltMusic();
+    EM_ASM({ if (Module.onDemoEnd) Module.onDemoEnd(UTF8ToString($0)); }, reason);
+}
+
+// In test mode the run ends as "test" also when the demo ends first.
+void browser_frame()
+{
+    run_frame();
+    ++frames_run;
+    if (frame_count && (!demo.running || frames_run == frame_count))
+        end_demo("test");
+    else if (!demo.running)
+        end_demo("end");
+}
+
+// The page asks how the music fares (loaded, playing, where) through this.
+EM_JS(void, publish_music_state, (), {
+    Module.musicState = function() {
+        var audio = SDL.music.audio;
+        if (!audio) return null;
+        return {playing: !audio.paused, muted: !!audio.muted,
+                time: audio.currentTime, duration: audio.duration};
+    };
+});
+
+}  // namespace
+
+extern "C" Uint32 vorna_web_SDL_GetTicks(void)
+{
+    if (!frame_count)
+        return SDL_GetTicks();
+    const Uint32 k = frames_run < frame_count ? frames_run : frame_count - 1;
+    if (!tick_list.empty())
+        return tick_list[k];
+    return fps_start + static_cast<Uint32>(static_cast<unsigned long long>(k) * 1000 / fps);
+}
+
+int main(int argc, char** argv)
+{
+    parse_schedule(argc, argv);
+    publish_music_state();
+    // 0 frames per second: one frame per browser animation frame.
+    emscripten_set_main_loop(browser_frame, 0, 1);
+    return 0;
+}

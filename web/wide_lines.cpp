@@ -1,0 +1,326 @@
+// Wide lines drawn as screen-space quads that cover the pixels Mesa's desktop
+// rasteriser covers for the same lines (see wide_lines.h).
+#include "wide_lines.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace widelines {
+
+namespace {
+
+// A vertex in clip space. The GL transforms and clips in single precision, and
+// a line's pixels follow its ends to the last bit, so this does the same.
+struct Point {
+    float x, y, z, w;
+    float r, g, b, a;
+};
+
+Point mix(const Point& from, const Point& to, float t)
+{
+    auto lerp = [t](float p, float q) { return p + t * (q - p); };
+    return Point{lerp(from.x, to.x), lerp(from.y, to.y), lerp(from.z, to.z), lerp(from.w, to.w),
+                 lerp(from.r, to.r), lerp(from.g, to.g), lerp(from.b, to.b), lerp(from.a, to.a)};
+}
+
+// The view volume's six sides: a*x + b*y + c*z + d*w >= 0 is inside.
+struct Plane {
+    float a, b, c, d;
+    float distance(const Point& v) const { return a * v.x + b * v.y + c * v.z + d * v.w; }
+};
+constexpr Plane kViewVolume[6] = {{1, 0, 0, 1},  {-1, 0, 0, 1}, {0, 1, 0, 1},
+                                  {0, -1, 0, 1}, {0, 0, 1, 1},  {0, 0, -1, 1}};
+
+// Cuts the segment p-q to the view volume. Both ends move along the original
+// segment, as the GL's clipper moves them. False when nothing is left.
+bool clip(Point& p, Point& q)
+{
+    float from_p = 0.0f;  // how far p moves towards q, as a share of the segment
+    float from_q = 0.0f;
+    for (const Plane& plane : kViewVolume) {
+        const float dp = plane.distance(p);
+        const float dq = plane.distance(q);
+        if (!std::isfinite(dp) || !std::isfinite(dq) || (dp < 0.0f && dq < 0.0f))
+            return false;
+        if (dp < 0.0f)
+            from_p = std::max(from_p, dp / (dp - dq));
+        if (dq < 0.0f)
+            from_q = std::max(from_q, dq / (dq - dp));
+    }
+    if (from_p + from_q >= 1.0f)
+        return false;
+    const Point original_p = p;
+    if (from_p > 0.0f)
+        p = mix(p, q, from_p);
+    if (from_q > 0.0f)
+        q = mix(q, original_p, from_q);
+    return true;
+}
+
+// The viewport transform, to window coordinates with y growing downwards as
+// Mesa rasterises a window (the window's height taken as the viewport's top).
+struct Viewport {
+    float scale_x, offset_x, scale_y, offset_y;
+
+    explicit Viewport(const GLint box[4])
+        : scale_x(box[2] * 0.5f),
+          offset_x(box[0] + box[2] * 0.5f),
+          scale_y(box[3] * -0.5f),
+          offset_y(box[3] * 0.5f)
+    {
+    }
+};
+
+// The quad of one segment in window coordinates with y growing downwards,
+// the orientation Mesa rasterises a window in; corners a0 a1 at one end, b0
+// b1 at the other.
+struct Quad {
+    float ax0, ay0, ax1, ay1, bx0, by0, bx1, by1;
+};
+
+bool non_negative(float v)
+{
+    return v >= 0.0f;
+}
+
+// Offset of a coordinate from the centre of the pixel that holds it, -0.5..0.5.
+float from_centre(float v)
+{
+    return v - std::floor(v) - 0.5f;
+}
+
+float fraction(float v)
+{
+    return v - std::floor(v);
+}
+
+// On a window Mesa gives a pixel whose centre lies exactly on a horizontal edge
+// to the primitive below the edge (y down); whether the quad of a mostly
+// vertical line already covers an end pixel depends on it. Ends on pixel
+// centres match Mesa's only with this rule.
+constexpr bool kBottomEdgeRule = true;
+
+// The quad that covers what a non-antialiased line of half_width from a to b
+// covers: each end moves along the line, by under a pixel along the major axis,
+// so that the pixel holding it is covered exactly when the diamond-exit rule,
+// as Mesa applies it, counts that pixel; the sides lie half_width off along the
+// minor axis.
+Quad line_quad(float ax, float ay, float bx, float by, float half_width)
+{
+    const float dx = ax - bx;
+    const float dy = ay - by;
+    float a_x = from_centre(ax), a_y = from_centre(ay);
+    float b_x = from_centre(bx), b_y = from_centre(by);
+    float shift_a = 0.0f;
+    float shift_b = 0.0f;
+
+    if (std::fabs(dx) >= std::fabs(dy)) {
+        const float slope = dy / dx;
+        if (b_y == -0.5f && dy < 0.0f)
+            b_y = 0.5f;
+        const bool a_in_diamond = std::fabs(a_x) + std::fabs(a_y) < 0.5f;
+        const bool b_in_diamond = std::fabs(b_x) + std::fabs(b_y) < 0.5f;
+        auto crosses_row = [](float t) { return t > 0.0f && t < 1.0f; };
+        const bool draw_a =
+            a_in_diamond ||
+            (non_negative(a_x) != non_negative(-dx) &&
+             (non_negative(-a_y) != non_negative(dy) || crosses_row(fraction(ay) + a_x * slope)));
+        const bool draw_b =
+            !b_in_diamond && non_negative(b_x) == non_negative(-dx) &&
+            (non_negative(-b_y) == non_negative(dy) || crosses_row(fraction(by) + b_x * slope));
+        // Which end pixels the bare quad covers, by where the ends lie against
+        // their pixel centres; a mismatch moves that end.
+        const float toward = dx < 0.0f ? -0.5f : 0.5f;
+        const bool quad_has_a = dx < 0.0f ? a_x <= 0.0f : a_x > 0.0f;
+        const bool quad_has_b = dx < 0.0f ? b_x > 0.0f : b_x <= 0.0f;
+        if (quad_has_a != draw_a)
+            shift_a = -a_x + toward;
+        if (quad_has_b != draw_b)
+            shift_b = -b_x + toward;
+        const float a0x = ax + shift_a, a0y = ay + shift_a * slope;
+        const float b0x = bx + shift_b, b0y = by + shift_b * slope;
+        return Quad{a0x, a0y - half_width, a0x, a0y + half_width,
+                    b0x, b0y - half_width, b0x, b0y + half_width};
+    }
+
+    const float slope = dx / dy;
+    if (b_x == -0.5f && dx < 0.0f)
+        b_x = 0.5f;
+    const bool a_in_diamond = std::fabs(a_x) + std::fabs(a_y) < 0.5f;
+    const bool b_in_diamond = std::fabs(b_x) + std::fabs(b_y) < 0.5f;
+    const float a_cross = fraction(ax) + a_y * slope;
+    const float b_cross = fraction(bx) + b_y * slope;
+    const bool draw_a = a_in_diamond || (non_negative(-a_y) != non_negative(dy) &&
+                                         (non_negative(a_x) != non_negative(-dx) ||
+                                          (a_cross > 0.0f && a_cross < 1.0f)));
+    const bool draw_b = !b_in_diamond && non_negative(-b_y) == non_negative(dy) &&
+                        (non_negative(b_x) == non_negative(-dx) ||
+                         (b_cross >= 0.0f && b_cross < 1.0f));
+    const float toward = dy > 0.0f ? 0.5f : -0.5f;
+    bool quad_has_a, quad_has_b;
+    if (dy > 0.0f) {
+        quad_has_a = kBottomEdgeRule ? a_y >= 0.0f : a_y > 0.0f;
+        quad_has_b = kBottomEdgeRule ? b_y < 0.0f : b_y <= 0.0f;
+    } else {
+        quad_has_a = kBottomEdgeRule ? a_y < 0.0f : a_y <= 0.0f;
+        quad_has_b = kBottomEdgeRule ? b_y >= 0.0f : b_y > 0.0f;
+    }
+    if (quad_has_a != draw_a)
+        shift_a = -a_y + toward;
+    if (quad_has_b != draw_b)
+        shift_b = -b_y + toward;
+    const float a0x = ax + shift_a * slope, a0y = ay + shift_a;
+    const float b0x = bx + shift_b * slope, b0y = by + shift_b;
+    return Quad{a0x - half_width, a0y, a0x + half_width, a0y,
+                b0x - half_width, b0y, b0x + half_width, b0y};
+}
+
+// The GL rounds a non-antialiased line's width to whole pixels, at least one;
+// Mesa's software rasteriser allows up to 255.
+float half_width_of(float width)
+{
+    if (!(width >= 1.0f))
+        width = 1.0f;
+    width = std::min(width, 255.0f);
+    return static_cast<float>(static_cast<int>(width + 0.5f)) * 0.5f;
+}
+
+// A corner of a segment's quad in normalized device coordinates.
+struct Corner {
+    float x, y, z;
+    float r, g, b, a;
+};
+
+// Collects the triangles of every segment. The storage is kept from call to
+// call: the wave alone makes hundreds of calls a frame.
+class Batch {
+public:
+    Batch(const float modelview[16], const float projection[16], const Viewport& viewport,
+          float width, std::vector<Corner>& corners)
+        : viewport(viewport), half_width(half_width_of(width)), corners(corners)
+    {
+        corners.clear();
+        // Model-view-projection in single precision, as the GL combines them.
+        for (int column = 0; column < 4; ++column)
+            for (int row = 0; row < 4; ++row)
+                mvp[column * 4 + row] = projection[row] * modelview[column * 4] +
+                                        projection[4 + row] * modelview[column * 4 + 1] +
+                                        projection[8 + row] * modelview[column * 4 + 2] +
+                                        projection[12 + row] * modelview[column * 4 + 3];
+    }
+
+    void add(const Vertex& from, const Vertex& to)
+    {
+        Point p = to_clip(from);
+        Point q = to_clip(to);
+        // Clipped before the divide: an end behind the eye would come out of
+        // the divide mirrored.
+        if (!clip(p, q) || !(p.w > 0.0f) || !(q.w > 0.0f))
+            return;
+        float ax, ay, bx, by;
+        to_window(p, ax, ay);
+        to_window(q, bx, by);
+        if (ax == bx && ay == by)
+            return;
+        const Quad quad = line_quad(ax, ay, bx, by, half_width);
+        const Corner a0 = corner(quad.ax0, quad.ay0, p), a1 = corner(quad.ax1, quad.ay1, p);
+        const Corner b0 = corner(quad.bx0, quad.by0, q), b1 = corner(quad.bx1, quad.by1, q);
+        corners.insert(corners.end(), {a0, b0, b1, a0, b1, a1});
+    }
+
+    // Draws the triangles through identity matrices.
+    void draw() const
+    {
+        if (corners.empty())
+            return;
+        glBegin(GL_TRIANGLES);
+        for (const Corner& c : corners) {
+            glColor4f(c.r, c.g, c.b, c.a);
+            glVertex3f(c.x, c.y, c.z);
+        }
+        glEnd();
+    }
+
+private:
+
+    Point to_clip(const Vertex& v) const
+    {
+        auto row = [&](int r) {
+            return mvp[r] * v.x + mvp[4 + r] * v.y + mvp[8 + r] * v.z + mvp[12 + r] * v.w;
+        };
+        return Point{row(0), row(1), row(2), row(3), v.r, v.g, v.b, v.a};
+    }
+
+    void to_window(const Point& v, float& x, float& y) const
+    {
+        const float reciprocal = 1.0f / v.w;
+        x = v.x * reciprocal * viewport.scale_x + viewport.offset_x;
+        y = v.y * reciprocal * viewport.scale_y + viewport.offset_y;
+    }
+
+    // A quad corner back in normalized device coordinates, with the depth and
+    // colour of the segment's end it belongs to. Colours go along the line
+    // linearly in window space, as the GL interpolates them along a line. An end
+    // clipped at the near or far plane can divide out a hair beyond -1 or 1, and
+    // the GL would then cut the quad's triangles there: the depth is clamped.
+    Corner corner(float x, float y, const Point& end) const
+    {
+        return Corner{(x - viewport.offset_x) / viewport.scale_x,
+                      (y - viewport.offset_y) / viewport.scale_y,
+                      std::min(1.0f, std::max(-1.0f, end.z / end.w)), end.r, end.g, end.b, end.a};
+    }
+
+    float mvp[16];
+    Viewport viewport;
+    float half_width;
+    std::vector<Corner>& corners;
+};
+
+}  // namespace
+
+void draw(GLenum mode, const Vertex* vertices, size_t count, float width)
+{
+    if (count < 2 || (mode != GL_LINES && mode != GL_LINE_STRIP && mode != GL_LINE_LOOP))
+        return;
+
+    GLfloat modelview[16], projection[16];
+    GLint box[4];
+    GLint matrix_mode = GL_MODELVIEW;
+    glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
+    glGetFloatv(GL_PROJECTION_MATRIX, projection);
+    glGetIntegerv(GL_VIEWPORT, box);
+    glGetIntegerv(GL_MATRIX_MODE, &matrix_mode);
+    if (box[2] <= 0 || box[3] <= 0)
+        return;
+
+    static std::vector<Corner> corners;
+    Batch batch(modelview, projection, Viewport(box), width, corners);
+    if (mode == GL_LINES) {
+        for (size_t i = 0; i + 1 < count; i += 2)
+            batch.add(vertices[i], vertices[i + 1]);
+    } else {
+        for (size_t i = 0; i + 1 < count; ++i)
+            batch.add(vertices[i], vertices[i + 1]);
+        if (mode == GL_LINE_LOOP)
+            batch.add(vertices[count - 1], vertices[0]);
+    }
+
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    batch.draw();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glMatrixMode(static_cast<GLenum>(matrix_mode));
+
+    const Vertex& last = vertices[count - 1];
+    glColor4f(last.r, last.g, last.b, last.a);
+}
+
+}  // namespace widelines
