@@ -160,8 +160,10 @@ Demo::Demo()
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0 || !SDL_WasInit(SDL_INIT_VIDEO))
             fail(std::string("cannot initialise SDL: ") + SDL_GetError() +
                  " (is an X display running? see DISPLAY)");
-        for (Uint32 subsystem : {SDL_INIT_TIMER, SDL_INIT_AUDIO, SDL_INIT_JOYSTICK, SDL_INIT_CDROM})
-            SDL_InitSubSystem(subsystem);
+        const Uint32 others = SDL_INIT_EVERYTHING & ~SDL_INIT_VIDEO;
+        for (Uint32 subsystem = 1; subsystem != 0 && subsystem <= others; subsystem <<= 1)
+            if (others & subsystem)
+                SDL_InitSubSystem(subsystem);
     }
     if (!SDL_SetVideoMode(1280, 720, 32, SDL_OPENGL))
         fail(std::string("cannot open a 1280x720 OpenGL window: ") + SDL_GetError());
