@@ -546,6 +546,10 @@ TEST(WideLines, wave_and_radar_frames_match_the_desktops)
                     r.render();
                 flush_held_lines();
                 route_lines = hold_lines = false;
+                // The last colour given is in force, whatever drew the lines.
+                GLfloat now[4];
+                glGetFloatv(GL_CURRENT_COLOR, now);
+                EXPECT_TRUE(std::equal(now, now + 4, colour));
             });
         };
         const auto reference = render(false, false);
