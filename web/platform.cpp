@@ -65,6 +65,16 @@ float point_size = 1.0f;
 float current_color[4] = {1.0f, 1.0f, 1.0f, 1.0f};
 std::vector<widelines::Vertex> line_vertices;
 
+// The line primitives ended but not yet drawn.
+widelines::Pending pending_lines;
+
+void flush_lines()
+{
+    // The batch's draw leaves its last colour; a glColor since is the one in force.
+    if (pending_lines.flush())
+        glColor4f(current_color[0], current_color[1], current_color[2], current_color[3]);
+}
+
 bool is_collected_mode(GLenum mode)
 {
     return mode == GL_LINES || mode == GL_LINE_STRIP || mode == GL_LINE_LOOP ||
@@ -110,6 +120,7 @@ void vorna_web_glBegin(GLenum mode)
         line_vertices.clear();
         return;
     }
+    flush_lines();
     glBegin(mode);
 }
 
@@ -117,14 +128,25 @@ void vorna_web_glEnd(void)
 {
     if (collecting) {
         collecting = false;
-        if (line_mode == GL_POINTS)
+        if (line_mode == GL_POINTS) {
+            flush_lines();
             points::draw(line_vertices.data(), line_vertices.size(), point_size);
-        else
-            widelines::draw(line_mode, line_vertices.data(), line_vertices.size(), line_width);
+        } else {
+            pending_lines.add(line_mode, line_vertices.data(), line_vertices.size(), line_width);
+        }
         return;
     }
     glEnd();
 }
+
+#define VORNA_WEB_FLUSHING_WRAPPER(ret, name, params, args) \
+    ret vorna_web_##name params                             \
+    {                                                       \
+        flush_lines();                                      \
+        return name args;                                   \
+    }
+VORNA_WEB_FLUSHED_CALLS(VORNA_WEB_FLUSHING_WRAPPER)
+#undef VORNA_WEB_FLUSHING_WRAPPER
 
 void vorna_web_glVertex2f(GLfloat x, GLfloat y)
 {
@@ -298,6 +320,7 @@ void end_demo(const char* reason)
 void browser_frame()
 {
     run_frame();
+    flush_lines();  // a frame that ends without a swap still shows its lines
     ++frames_run;
     if (frame_count && (!demo.running || frames_run == frame_count))
         end_demo("test");

@@ -20,6 +20,22 @@
 //       or below is refused and the one in force kept, as the GL does.
 //       glPointSize and glColor* always reach the GL too, so its state is what
 //       the desktop leaves.
+//       Consecutive line primitives whose widths round to the same whole
+//       pixels are held back and drawn as one batch (one widelines::draw):
+//       the wave gives hundreds a frame, and each draw costs the GL emulation
+//       a dozen or more WebGL calls. The quads are independent, so the batch
+//       covers the pixels the single draws would, in the same order. glColor*,
+//       glVertex*, glLineWidth and glPointSize leave the batch open (colours go
+//       with the vertices, a width change only starts a new batch); any other
+//       primitive and every call in VORNA_WEB_FLUSHED_CALLS below draws it
+//       first, so what follows (and the frame's swap) sees what the desktop
+//       would. After that draw the current colour is the last glColor's.
+//   VORNA_WEB_FLUSHED_CALLS (every other GL, GLU and SDL_GL_ call of the
+//   src/ units)
+//       renamed to wrappers that draw the pending batch, then make the call.
+//       The build checks that no other call of those families appears in the
+//       src/ units or their headers (web/check_renames.cmake): a new one is
+//       added to the list and its #define first.
 //   SDL_GetTicks
 //       the real clock (milliseconds since SDL_Init), or in test mode the
 //       scripted one below.
@@ -55,6 +71,43 @@
 // one line "web: ..." on stderr, Module.onDemoEnd("error"), exit status 2.
 #pragma once
 
+// X(return type, name, (parameters), (arguments)): the calls that draw the
+// pending line batch before they reach the GL (or GLU, or SDL).
+#define VORNA_WEB_FLUSHED_CALLS(X)                                                            \
+    X(void, glBindTexture, (GLenum target, GLuint texture), (target, texture))                \
+    X(void, glBlendEquation, (GLenum mode), (mode))                                           \
+    X(void, glBlendFunc, (GLenum sfactor, GLenum dfactor), (sfactor, dfactor))                \
+    X(void, glClear, (GLbitfield mask), (mask))                                               \
+    X(void, glClearColor, (GLclampf r, GLclampf g, GLclampf b, GLclampf a), (r, g, b, a))     \
+    X(void, glDisable, (GLenum cap), (cap))                                                   \
+    X(void, glEnable, (GLenum cap), (cap))                                                    \
+    X(void, glGenTextures, (GLsizei n, GLuint * textures), (n, textures))                     \
+    X(void, glGetIntegerv, (GLenum pname, GLint * params), (pname, params))                   \
+    X(void, glLoadIdentity, (void), ())                                                       \
+    X(void, glMatrixMode, (GLenum mode), (mode))                                              \
+    X(void, glOrtho,                                                                          \
+      (GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f),               \
+      (l, r, b, t, n, f))                                                                     \
+    X(void, glPixelStorei, (GLenum pname, GLint param), (pname, param))                       \
+    X(void, glPopMatrix, (void), ())                                                          \
+    X(void, glPushMatrix, (void), ())                                                         \
+    X(void, glScalef, (GLfloat x, GLfloat y, GLfloat z), (x, y, z))                           \
+    X(void, glTexCoord2f, (GLfloat s, GLfloat t), (s, t))                                     \
+    X(void, glTexParameteri, (GLenum target, GLenum pname, GLint param),                      \
+      (target, pname, param))                                                                 \
+    X(void, glTranslatef, (GLfloat x, GLfloat y, GLfloat z), (x, y, z))                       \
+    X(GLint, gluBuild2DMipmaps,                                                               \
+      (GLenum target, GLint internal_format, GLsizei width, GLsizei height, GLenum format,    \
+       GLenum type, const void* data),                                                        \
+      (target, internal_format, width, height, format, type, data))                           \
+    X(void, gluLookAt,                                                                        \
+      (GLdouble ex, GLdouble ey, GLdouble ez, GLdouble cx, GLdouble cy, GLdouble cz,          \
+       GLdouble ux, GLdouble uy, GLdouble uz),                                                \
+      (ex, ey, ez, cx, cy, cz, ux, uy, uz))                                                   \
+    X(void, gluPerspective, (GLdouble fovy, GLdouble aspect, GLdouble z_near, GLdouble z_far), \
+      (fovy, aspect, z_near, z_far))                                                          \
+    X(void, SDL_GL_SwapBuffers, (void), ())
+
 #if defined(__cplusplus) && defined(VORNA_WEB_RENAMES)
 
 #define glBegin vorna_web_glBegin
@@ -77,5 +130,31 @@
 #define glColor4ub vorna_web_glColor4ub
 #define SDL_GetTicks vorna_web_SDL_GetTicks
 #define main vorna_desktop_main
+
+// The list's renames; a #define cannot come out of a macro, so they are
+// spelled out, and the build checks them against the list.
+#define glBindTexture vorna_web_glBindTexture
+#define glBlendEquation vorna_web_glBlendEquation
+#define glBlendFunc vorna_web_glBlendFunc
+#define glClear vorna_web_glClear
+#define glClearColor vorna_web_glClearColor
+#define glDisable vorna_web_glDisable
+#define glEnable vorna_web_glEnable
+#define glGenTextures vorna_web_glGenTextures
+#define glGetIntegerv vorna_web_glGetIntegerv
+#define glLoadIdentity vorna_web_glLoadIdentity
+#define glMatrixMode vorna_web_glMatrixMode
+#define glOrtho vorna_web_glOrtho
+#define glPixelStorei vorna_web_glPixelStorei
+#define glPopMatrix vorna_web_glPopMatrix
+#define glPushMatrix vorna_web_glPushMatrix
+#define glScalef vorna_web_glScalef
+#define glTexCoord2f vorna_web_glTexCoord2f
+#define glTexParameteri vorna_web_glTexParameteri
+#define glTranslatef vorna_web_glTranslatef
+#define gluBuild2DMipmaps vorna_web_gluBuild2DMipmaps
+#define gluLookAt vorna_web_gluLookAt
+#define gluPerspective vorna_web_gluPerspective
+#define SDL_GL_SwapBuffers vorna_web_SDL_GL_SwapBuffers
 
 #endif

@@ -176,14 +176,9 @@ Quad line_quad(float ax, float ay, float bx, float by, float half_width)
                 b0x - half_width, b0y, b0x + half_width, b0y};
 }
 
-// The GL rounds a non-antialiased line's width to whole pixels, at least one;
-// Mesa's software rasteriser allows up to 255.
 float half_width_of(float width)
 {
-    if (!(width >= 1.0f))
-        width = 1.0f;
-    width = std::min(width, 255.0f);
-    return static_cast<float>(static_cast<int>(width + 0.5f)) * 0.5f;
+    return static_cast<float>(pixel_width(width)) * 0.5f;
 }
 
 // A corner of a segment's quad in normalized device coordinates.
@@ -279,6 +274,16 @@ private:
 
 }  // namespace
 
+// The GL rounds a non-antialiased line's width to whole pixels, at least one;
+// Mesa's software rasteriser allows up to 255.
+int pixel_width(float width)
+{
+    if (!(width >= 1.0f))
+        width = 1.0f;
+    width = std::min(width, 255.0f);
+    return static_cast<int>(width + 0.5f);
+}
+
 void draw(GLenum mode, const Vertex* vertices, size_t count, float width)
 {
     if (count < 2 || (mode != GL_LINES && mode != GL_LINE_STRIP && mode != GL_LINE_LOOP))
@@ -321,6 +326,39 @@ void draw(GLenum mode, const Vertex* vertices, size_t count, float width)
 
     const Vertex& last = vertices[count - 1];
     glColor4f(last.r, last.g, last.b, last.a);
+}
+
+void Pending::add(GLenum mode, const Vertex* vertices, size_t count, float width)
+{
+    if (count < 2 || (mode != GL_LINES && mode != GL_LINE_STRIP && mode != GL_LINE_LOOP))
+        return;
+    const int width_pixels = pixel_width(width);
+    if (width_pixels != pixels)
+        flush();
+    pixels = width_pixels;
+    if (mode == GL_LINES) {
+        segments.insert(segments.end(), vertices, vertices + (count & ~size_t{1}));
+        return;
+    }
+    for (size_t i = 0; i + 1 < count; ++i) {
+        segments.push_back(vertices[i]);
+        segments.push_back(vertices[i + 1]);
+    }
+    if (mode == GL_LINE_LOOP) {
+        segments.push_back(vertices[count - 1]);
+        segments.push_back(vertices[0]);
+    }
+}
+
+bool Pending::flush()
+{
+    if (segments.empty())
+        return false;
+    // Emptied first: a caller that hooks glBegin may flush again from inside draw().
+    drawing.swap(segments);
+    draw(GL_LINES, drawing.data(), drawing.size(), static_cast<float>(pixels));
+    drawing.clear();
+    return true;
 }
 
 }  // namespace widelines

@@ -27,6 +27,7 @@
 #include <GL/gl.h>
 
 #include <cstddef>
+#include <vector>
 
 namespace widelines {
 
@@ -38,5 +39,30 @@ struct Vertex {
 // mode: GL_LINES (pairs; an odd last vertex is ignored), GL_LINE_STRIP or
 // GL_LINE_LOOP; other modes draw nothing. width: as given to glLineWidth.
 void draw(GLenum mode, const Vertex* vertices, size_t count, float width);
+
+// The whole pixels a line of `width` covers across its minor axis (1 to 255):
+// draw() gives the same pixels for widths that agree here.
+int pixel_width(float width);
+
+// Line primitives held back to be drawn together: each segment's quad is drawn
+// on its own, so one draw() of the segments of consecutive primitives of the
+// same pixel width covers what their own draws would, in the same order, at a
+// fraction of the calls. The caller flushes before anything that could draw or
+// change the GL's state (matrices, blending, ...), as draw() takes the state
+// in force when it runs.
+class Pending {
+public:
+    // Holds the primitive's segments (mode and width as draw() takes them);
+    // flushes first when its pixel width differs from those held.
+    void add(GLenum mode, const Vertex* vertices, size_t count, float width);
+    // Draws the held segments with one draw(); false when none were held. The
+    // current colour is then the last segment's.
+    bool flush();
+
+private:
+    std::vector<Vertex> segments;  // GL_LINES pairs
+    std::vector<Vertex> drawing;   // the pairs being drawn (storage kept between flushes)
+    int pixels = 0;
+};
 
 }  // namespace widelines
