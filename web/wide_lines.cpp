@@ -6,6 +6,8 @@
 #include <cmath>
 #include <vector>
 
+#include "transform.h"
+
 namespace widelines {
 
 namespace {
@@ -57,20 +59,6 @@ bool clip(Point& p, Point& q)
         q = mix(q, original_p, from_q);
     return true;
 }
-
-// The viewport transform, to window coordinates with y growing downwards as
-// Mesa rasterises a window (the window's height taken as the viewport's top).
-struct Viewport {
-    float scale_x, offset_x, scale_y, offset_y;
-
-    explicit Viewport(const GLint box[4])
-        : scale_x(box[2] * 0.5f),
-          offset_x(box[0] + box[2] * 0.5f),
-          scale_y(box[3] * -0.5f),
-          offset_y(box[3] * 0.5f)
-    {
-    }
-};
 
 // The quad of one segment in window coordinates with y growing downwards,
 // the orientation Mesa rasterises a window in; corners a0 a1 at one end, b0
@@ -181,28 +169,16 @@ float half_width_of(float width)
     return static_cast<float>(pixel_width(width)) * 0.5f;
 }
 
-// A corner of a segment's quad in normalized device coordinates.
-struct Corner {
-    float x, y, z;
-    float r, g, b, a;
-};
+using transform::Corner;
 
 // Collects the triangles of every segment. The storage is kept from call to
 // call: the wave alone makes hundreds of calls a frame.
 class Batch {
 public:
-    Batch(const float modelview[16], const float projection[16], const Viewport& viewport,
-          float width, std::vector<Corner>& corners)
-        : viewport(viewport), half_width(half_width_of(width)), corners(corners)
+    Batch(const transform::Transform& t, float width, std::vector<Corner>& corners)
+        : t(t), half_width(half_width_of(width)), corners(corners)
     {
         corners.clear();
-        // Model-view-projection in single precision, as the GL combines them.
-        for (int column = 0; column < 4; ++column)
-            for (int row = 0; row < 4; ++row)
-                mvp[column * 4 + row] = projection[row] * modelview[column * 4] +
-                                        projection[4 + row] * modelview[column * 4 + 1] +
-                                        projection[8 + row] * modelview[column * 4 + 2] +
-                                        projection[12 + row] * modelview[column * 4 + 3];
     }
 
     void add(const Vertex& from, const Vertex& to)
@@ -225,22 +201,13 @@ public:
     }
 
     // Draws the triangles through identity matrices.
-    void draw() const
-    {
-        if (corners.empty())
-            return;
-        glBegin(GL_TRIANGLES);
-        for (const Corner& c : corners) {
-            glColor4f(c.r, c.g, c.b, c.a);
-            glVertex3f(c.x, c.y, c.z);
-        }
-        glEnd();
-    }
+    void draw() const { transform::draw(t, GL_TRIANGLES, corners); }
 
 private:
 
     Point to_clip(const Vertex& v) const
     {
+        const float* const mvp = t.mvp;
         auto row = [&](int r) {
             return mvp[r] * v.x + mvp[4 + r] * v.y + mvp[8 + r] * v.z + mvp[12 + r] * v.w;
         };
@@ -250,8 +217,8 @@ private:
     void to_window(const Point& v, float& x, float& y) const
     {
         const float reciprocal = 1.0f / v.w;
-        x = v.x * reciprocal * viewport.scale_x + viewport.offset_x;
-        y = v.y * reciprocal * viewport.scale_y + viewport.offset_y;
+        x = v.x * reciprocal * t.scale_x + t.offset_x;
+        y = v.y * reciprocal * t.scale_y + t.offset_y;
     }
 
     // A quad corner back in normalized device coordinates, with the depth and
@@ -261,13 +228,11 @@ private:
     // the GL would then cut the quad's triangles there: the depth is clamped.
     Corner corner(float x, float y, const Point& end) const
     {
-        return Corner{(x - viewport.offset_x) / viewport.scale_x,
-                      (y - viewport.offset_y) / viewport.scale_y,
+        return Corner{(x - t.offset_x) / t.scale_x, (y - t.offset_y) / t.scale_y,
                       std::min(1.0f, std::max(-1.0f, end.z / end.w)), end.r, end.g, end.b, end.a};
     }
 
-    float mvp[16];
-    Viewport viewport;
+    const transform::Transform& t;
     float half_width;
     std::vector<Corner>& corners;
 };
@@ -289,18 +254,12 @@ void draw(GLenum mode, const Vertex* vertices, size_t count, float width)
     if (count < 2 || (mode != GL_LINES && mode != GL_LINE_STRIP && mode != GL_LINE_LOOP))
         return;
 
-    GLfloat modelview[16], projection[16];
-    GLint box[4];
-    GLint matrix_mode = GL_MODELVIEW;
-    glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
-    glGetFloatv(GL_PROJECTION_MATRIX, projection);
-    glGetIntegerv(GL_VIEWPORT, box);
-    glGetIntegerv(GL_MATRIX_MODE, &matrix_mode);
-    if (box[2] <= 0 || box[3] <= 0)
+    transform::Transform t;
+    if (!transform::read(t))
         return;
 
     static std::vector<Corner> corners;
-    Batch batch(modelview, projection, Viewport(box), width, corners);
+    Batch batch(t, width, corners);
     if (mode == GL_LINES) {
         for (size_t i = 0; i + 1 < count; i += 2)
             batch.add(vertices[i], vertices[i + 1]);
@@ -311,18 +270,7 @@ void draw(GLenum mode, const Vertex* vertices, size_t count, float width)
             batch.add(vertices[count - 1], vertices[0]);
     }
 
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
     batch.draw();
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
-    glPopMatrix();
-    glMatrixMode(static_cast<GLenum>(matrix_mode));
 
     const Vertex& last = vertices[count - 1];
     glColor4f(last.r, last.g, last.b, last.a);
