@@ -58,7 +58,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "capture_tone: %s\n", SDL_GetError());
         return 1;
     }
-    // No obtained spec: SDL must deliver this format, whatever the device's.
+    // No obtained SDL_AudioSpec: SDL must deliver this format, whatever the device's.
     const bool sound = std::strcmp(mode, "silent") != 0;
     SDL_AudioSpec want;
     std::memset(&want, 0, sizeof want);

@@ -5,7 +5,6 @@
 #include "rig.h"
 
 #include <SDL.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -92,12 +91,12 @@ private:
     // The track, fixed by the first device the program opens: its format is
     // the WAV file's, and written counts the sample frames in it.
     bool track = false;
-    SDL_AudioSpec track_spec{};
+    SDL_AudioSpec track_format{};
     uint64_t written = 0;
 
     bool opened = false;
     bool paused = true;
-    SDL_AudioSpec spec{};
+    SDL_AudioSpec open_format{};
     std::vector<Uint8> chunk, converted;
 
     uint64_t boundary(unsigned frame) const;
@@ -148,28 +147,28 @@ int Device::open(SDL_AudioSpec* desired, SDL_AudioSpec* obtained)
     }
     // A device opened again plays into the same track: it gets the track's
     // format when it accepts another, and is refused when it insists on its own.
-    if (track && (want.freq != track_spec.freq || want.format != track_spec.format ||
-                  want.channels != track_spec.channels)) {
+    if (track && (want.freq != track_format.freq || want.format != track_format.format ||
+                  want.channels != track_format.channels)) {
         if (!obtained) {
             SDL_SetError("the recording's audio is %d Hz, format 0x%04x, %d channels",
-                         track_spec.freq, track_spec.format, track_spec.channels);
+                         track_format.freq, track_format.format, track_format.channels);
             return -1;
         }
-        want.freq = track_spec.freq;
-        want.format = track_spec.format;
-        want.channels = track_spec.channels;
+        want.freq = track_format.freq;
+        want.format = track_format.format;
+        want.channels = track_format.channels;
     }
     want.silence = want.format == AUDIO_U8 ? 0x80 : 0;  // as SDL 1.2 has it
     want.size = static_cast<Uint32>(want.samples) * want.channels * bytes_per_sample(want.format);
     if (obtained)
         *obtained = want;
-    spec = want;
+    open_format = want;
     opened = true;
     paused = true;
 
     if (!track) {
         track = true;
-        track_spec = want;
+        track_format = want;
         // The WAV header; its two sizes are filled in as samples arrive.
         const int bits = want.format == AUDIO_U8 || want.format == AUDIO_S8 ? 8 : 16;
         const uint32_t block = static_cast<uint32_t>(want.channels) * (bits / 8);
@@ -209,7 +208,7 @@ void Device::mix(Uint8* dst, const Uint8* src, Uint32 len, int volume) const
 {
     if (volume == 0)
         return;
-    const Uint16 format = spec.format;
+    const Uint16 format = open_format.format;
     if (format == AUDIO_U8 || format == AUDIO_S8) {
         const int bias = format == AUDIO_U8 ? 128 : 0;
         for (Uint32 i = 0; i < len; ++i) {
@@ -228,7 +227,7 @@ void Device::mix(Uint8* dst, const Uint8* src, Uint32 len, int volume) const
 // The first sample of frame K's clock interval, at the track's rate.
 uint64_t Device::boundary(unsigned frame) const
 {
-    return static_cast<uint64_t>(frame) * static_cast<uint64_t>(track_spec.freq) / fps;
+    return static_cast<uint64_t>(frame) * static_cast<uint64_t>(track_format.freq) / fps;
 }
 
 void Device::after_frame(unsigned frame)
@@ -240,7 +239,7 @@ void Device::after_frame(unsigned frame)
     if (written < boundary(frame))
         write_silence(boundary(frame) - written);
     uint64_t wanted = boundary(frame + 1) - written;
-    const size_t frame_bytes = static_cast<size_t>(spec.channels) * bytes_per_sample(spec.format);
+    const size_t frame_bytes = static_cast<size_t>(open_format.channels) * bytes_per_sample(open_format.format);
     while (wanted > 0) {
         std::unique_lock<std::recursive_mutex> hold(lock);
         if (!opened || paused) {
@@ -250,9 +249,9 @@ void Device::after_frame(unsigned frame)
         }
         // Pieces of at most the program's buffer size, which its callback
         // may have sized its own buffers by.
-        const size_t frames = static_cast<size_t>(std::min<uint64_t>(wanted, spec.samples));
-        chunk.assign(frames * frame_bytes, spec.silence);
-        spec.callback(spec.userdata, chunk.data(), static_cast<int>(chunk.size()));
+        const size_t frames = static_cast<size_t>(std::min<uint64_t>(wanted, open_format.samples));
+        chunk.assign(frames * frame_bytes, open_format.silence);
+        open_format.callback(open_format.userdata, chunk.data(), static_cast<int>(chunk.size()));
         hold.unlock();
         write_samples(chunk.data(), frames);
         wanted -= frames;
@@ -280,14 +279,14 @@ void Device::write_all(const void* data, size_t size, off_t at)
 // unsigned, 16-bit signed little-endian.
 void Device::write_samples(const Uint8* data, size_t frames)
 {
-    const size_t bytes = frames * spec.channels * bytes_per_sample(spec.format);
+    const size_t bytes = frames * open_format.channels * bytes_per_sample(open_format.format);
     converted.assign(data, data + bytes);
-    if (spec.format == AUDIO_S8) {
+    if (open_format.format == AUDIO_S8) {
         for (Uint8& byte : converted)
             byte ^= 0x80;
-    } else if (spec.format != AUDIO_U8 && spec.format != AUDIO_S16LSB) {
+    } else if (open_format.format != AUDIO_U8 && open_format.format != AUDIO_S16LSB) {
         for (size_t i = 0; i + 1 < bytes; i += 2)
-            write16(&converted[i], read16(data + i, spec.format), AUDIO_S16LSB);
+            write16(&converted[i], read16(data + i, open_format.format), AUDIO_S16LSB);
     }
     write_all(converted.data(), converted.size());
     written += frames;
@@ -295,9 +294,9 @@ void Device::write_samples(const Uint8* data, size_t frames)
 
 void Device::write_silence(uint64_t frames)
 {
-    const size_t frame_bytes = static_cast<size_t>(track_spec.channels) * bytes_per_sample(track_spec.format);
+    const size_t frame_bytes = static_cast<size_t>(track_format.channels) * bytes_per_sample(track_format.format);
     // Silence as the file holds it: 0x80 for 8 bits, 0 for 16.
-    const Uint8 silence = bytes_per_sample(track_spec.format) == 1 ? 0x80 : 0;
+    const Uint8 silence = bytes_per_sample(track_format.format) == 1 ? 0x80 : 0;
     std::vector<Uint8> zeros(std::min<uint64_t>(frames, 4096) * frame_bytes, silence);
     while (frames > 0) {
         const uint64_t now = std::min<uint64_t>(frames, 4096);
@@ -311,7 +310,7 @@ void Device::write_silence(uint64_t frames)
 // whole however the program ends.
 void Device::update_sizes()
 {
-    const uint64_t data = written * track_spec.channels * bytes_per_sample(track_spec.format);
+    const uint64_t data = written * track_format.channels * bytes_per_sample(track_format.format);
     unsigned char size[4];
     put32(size, static_cast<uint32_t>(std::min<uint64_t>(data, UINT32_MAX - 36)));
     write_all(size, 4, 40);
@@ -331,15 +330,6 @@ __attribute__((constructor)) void load()
     device();
 }
 
-template <typename Function>
-Function real(const char* name)
-{
-    void* symbol = dlsym(RTLD_NEXT, name);
-    if (!symbol)
-        riglib::fail(std::string("cannot find the real ") + name + " (is the program linked with SDL 1.2?)");
-    return reinterpret_cast<Function>(symbol);
-}
-
 }  // namespace
 
 void riglib::audio_after_frame(unsigned frame)
@@ -354,7 +344,7 @@ int SDL_OpenAudio(SDL_AudioSpec* desired, SDL_AudioSpec* obtained)
 {
     Device& d = device();
     if (!d.active()) {
-        static const auto call = real<int (*)(SDL_AudioSpec*, SDL_AudioSpec*)>("SDL_OpenAudio");
+        static const auto call = riglib::real<int (*)(SDL_AudioSpec*, SDL_AudioSpec*)>("SDL_OpenAudio");
         return call(desired, obtained);
     }
     return d.open(desired, obtained);
@@ -364,7 +354,7 @@ void SDL_PauseAudio(int pause_on)
 {
     Device& d = device();
     if (!d.active()) {
-        static const auto call = real<void (*)(int)>("SDL_PauseAudio");
+        static const auto call = riglib::real<void (*)(int)>("SDL_PauseAudio");
         return call(pause_on);
     }
     d.pause(pause_on);
@@ -374,7 +364,7 @@ SDL_audiostatus SDL_GetAudioStatus(void)
 {
     Device& d = device();
     if (!d.active()) {
-        static const auto call = real<SDL_audiostatus (*)()>("SDL_GetAudioStatus");
+        static const auto call = riglib::real<SDL_audiostatus (*)()>("SDL_GetAudioStatus");
         return call();
     }
     return d.status();
@@ -384,7 +374,7 @@ void SDL_LockAudio(void)
 {
     Device& d = device();
     if (!d.active()) {
-        static const auto call = real<void (*)()>("SDL_LockAudio");
+        static const auto call = riglib::real<void (*)()>("SDL_LockAudio");
         return call();
     }
     d.lock.lock();
@@ -394,7 +384,7 @@ void SDL_UnlockAudio(void)
 {
     Device& d = device();
     if (!d.active()) {
-        static const auto call = real<void (*)()>("SDL_UnlockAudio");
+        static const auto call = riglib::real<void (*)()>("SDL_UnlockAudio");
         return call();
     }
     d.lock.unlock();
@@ -404,7 +394,7 @@ void SDL_CloseAudio(void)
 {
     Device& d = device();
     if (!d.active()) {
-        static const auto call = real<void (*)()>("SDL_CloseAudio");
+        static const auto call = riglib::real<void (*)()>("SDL_CloseAudio");
         return call();
     }
     d.close();
@@ -416,7 +406,7 @@ void SDL_MixAudio(Uint8* dst, const Uint8* src, Uint32 len, int volume)
 {
     Device& d = device();
     if (!d.active() || !d.is_open()) {
-        static const auto call = real<void (*)(Uint8*, const Uint8*, Uint32, int)>("SDL_MixAudio");
+        static const auto call = riglib::real<void (*)(Uint8*, const Uint8*, Uint32, int)>("SDL_MixAudio");
         return call(dst, src, len, volume);
     }
     d.mix(dst, src, len, volume);

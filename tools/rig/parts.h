@@ -18,6 +18,15 @@ uint32_t frame_rate();
 // Whether frame K is within RIG_FRAMES (every frame when unset).
 bool recorded(unsigned frame);
 
+// The definition the rig's own hides (the program's SDL); the rig fails when
+// there is none.
+void* next_definition(const char* name);
+template <typename Function>
+Function real(const char* name)
+{
+    return reinterpret_cast<Function>(next_definition(name));
+}
+
 // The audio takeover's step after swap K completed (audio.cpp).
 void audio_after_frame(unsigned frame);
 

@@ -112,15 +112,6 @@ void add_events(std::vector<Injected>& out, unsigned frame, const std::string& n
         out.push_back({frame, plain_event(SDL_QUIT), "quit"});
 }
 
-template <typename Function>
-Function real(const char* name)
-{
-    void* symbol = dlsym(RTLD_NEXT, name);
-    if (!symbol)
-        die(std::string("cannot find the real ") + name + " (is the program linked with SDL 1.2?)");
-    return reinterpret_cast<Function>(symbol);
-}
-
 class Rig {
 public:
     Rig();
@@ -160,13 +151,12 @@ private:
     bool saves(unsigned frame) const;
     void save_ppm(unsigned frame, int width, int height);
     void stream(const unsigned char* data, size_t size);
-    void check_log();
 };
 
 Rig::Rig()
-    : real_get_ticks(real<Uint32 (*)()>("SDL_GetTicks")),
-      real_swap_buffers(real<void (*)()>("SDL_GL_SwapBuffers")),
-      real_poll_event(real<int (*)(SDL_Event*)>("SDL_PollEvent"))
+    : real_get_ticks(riglib::real<Uint32 (*)()>("SDL_GetTicks")),
+      real_swap_buffers(riglib::real<void (*)()>("SDL_GL_SwapBuffers")),
+      real_poll_event(riglib::real<int (*)(SDL_Event*)>("SDL_PollEvent"))
 {
     const char* ticks_text = env("RIG_TICKS");
     const char* fps_text = env("RIG_FPS");
@@ -274,10 +264,7 @@ bool Rig::poll_injected(SDL_Event* event, unsigned frame)
     // A null event only asks whether one is pending, and consumes nothing.
     if (event) {
         *event = events[next_event].event;
-        if (log) {
-            std::fprintf(log, "event %u %s\n", frame, events[next_event].name.c_str());
-            check_log();
-        }
+        log_text("event " + std::to_string(frame) + " " + events[next_event].name);
         ++next_event;
     }
     return true;
@@ -368,26 +355,18 @@ void Rig::stream(const unsigned char* data, size_t size)
 
 void Rig::log_swap(unsigned frame, Uint32 ticks)
 {
-    if (log) {
-        std::fprintf(log, "frame %u ticks %u\n", frame, static_cast<unsigned>(ticks));
-        check_log();
-    }
+    log_text("frame " + std::to_string(frame) + " ticks " + std::to_string(ticks));
 }
 
 // A write that fails (a full disk, /dev/full) may show only when the buffer
 // goes out, so each line is flushed and the stream's error flag checked.
-void Rig::check_log()
-{
-    if (std::fflush(log) != 0 || std::ferror(log))
-        die(std::string("RIG_LOG: write failed: ") + std::strerror(errno));
-}
-
 void Rig::log_text(const std::string& line)
 {
-    if (log) {
-        std::fprintf(log, "%s\n", line.c_str());
-        check_log();
-    }
+    if (!log)
+        return;
+    std::fprintf(log, "%s\n", line.c_str());
+    if (std::fflush(log) != 0 || std::ferror(log))
+        die(std::string("RIG_LOG: write failed: ") + std::strerror(errno));
 }
 
 // Completed swaps: the frame number that the clock and the events key on. SDL's
@@ -419,6 +398,14 @@ void fail(const std::string& message)
 const char* setting(const char* name)
 {
     return env(name);
+}
+
+void* next_definition(const char* name)
+{
+    void* symbol = dlsym(RTLD_NEXT, name);
+    if (!symbol)
+        die(std::string("cannot find the real ") + name + " (is the program linked with SDL 1.2?)");
+    return symbol;
 }
 
 void log_line(const std::string& line)

@@ -64,7 +64,7 @@
 //                         the end while the program may still be ending.
 //   RIG_AUDIO=PATH        take over SDL 1.2's audio device; needs RIG_FPS. No
 //                         device is opened: SDL_OpenAudio accepts the desired
-//                         spec as it is (a frequency of 0 means 22050, 0
+//                         format as it is (a frequency of 0 means 22050, 0
 //                         channels 2, 0 samples 4096; formats U8, S8, U16 and
 //                         S16 of either byte order; 1, 2, 4 or 6 channels) and
 //                         fills obtained with it (size and silence as SDL
@@ -75,9 +75,9 @@
 //                         clock interval: samples floor(K * freq / RIG_FPS) up
 //                         to floor((K + 1) * freq / RIG_FPS), so the fraction
 //                         of a sample left over is carried to the next frame.
-//                         It gets them in pieces of at most spec.samples, each
+//                         It gets them in pieces of at most its `samples`, each
 //                         filled with silence first; len may be less than
-//                         spec.size. While the device is paused (as it starts)
+//                         its `size`. While the device is paused (as it starts)
 //                         or closed, those samples are silence. SDL_LockAudio
 //                         and SDL_UnlockAudio take a recursive lock that every
 //                         callback holds; SDL_MixAudio mixes in the open

@@ -4,16 +4,13 @@
 #include "parts.h"
 
 #include <SDL.h>
-#include <dlfcn.h>
 
 #include <string>
 
 extern "C" SDL_Surface* SDL_SetVideoMode(int width, int height, int bpp, Uint32 flags)
 {
-    using SetVideoMode = SDL_Surface* (*)(int, int, int, Uint32);
-    static const auto real = reinterpret_cast<SetVideoMode>(dlsym(RTLD_NEXT, "SDL_SetVideoMode"));
-    if (!real)
-        riglib::fail("cannot find the real SDL_SetVideoMode (is the program linked with SDL 1.2?)");
+    static const auto real =
+        riglib::real<SDL_Surface* (*)(int, int, int, Uint32)>("SDL_SetVideoMode");
     SDL_Surface* surface = real(width, height, bpp, flags);
     if (surface)
         riglib::log_line("window " + std::to_string(surface->w) + "x" + std::to_string(surface->h) +
