@@ -319,8 +319,7 @@ void end_demo(const char* reason)
 // In test mode the run ends as "test" also when the demo ends first.
 void browser_frame()
 {
-    run_frame();
-    flush_lines();  // a frame that ends without a swap still shows its lines
+    run_frame();  // its buffer swap draws the lines still held
     ++frames_run;
     if (frame_count && (!demo.running || frames_run == frame_count))
         end_demo("test");
