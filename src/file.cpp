@@ -10,7 +10,7 @@
 
 namespace kit {
 
-File::File(const std::string& path) : mtime(0), path(path) {}
+File::File(const std::string& file_path) : mtime(0), path(file_path) {}
 
 std::string File::raw_read() const
 {

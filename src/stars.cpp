@@ -19,13 +19,13 @@ double unit_random(int v)
 
 }  // namespace
 
-Stars::Star::Star(Stars* owner)
+Stars::Star::Star(Stars* field)
     : position{0, 0, 0},
       velocity{0, 0, 0},
       acceleration{0, 0, 0},
       color{0, 0, 0},
       kind(0),
-      owner(owner)
+      owner(field)
 {
 }
 

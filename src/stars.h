@@ -14,7 +14,7 @@ public:
         int32_t kind;           // 1, 2 or 3; nothing reads it
         Stars* owner;           // the field whose alpha this star shows
 
-        explicit Star(Stars* owner);
+        explicit Star(Stars* field);
         void update();
         void render();  // call between glBegin(GL_POINTS) and glEnd()
     };

@@ -8,7 +8,6 @@
 #include <SDL_mixer.h>
 #include <emscripten.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -18,6 +17,7 @@
 #include "glu.h"
 #include "main.h"
 #include "points.h"
+#include "schedule.h"
 #include "wide_lines.h"
 
 // ---- The C library's generator and GLU, for the whole program ---------------
@@ -234,11 +234,9 @@ void vorna_web_glColor4ub(GLubyte r, GLubyte g, GLubyte b, GLubyte a)
 
 namespace {
 
-// Test mode's clock: a list of ticks by frame, or a frame rate from a start.
-// Neither: the real clock.
-std::vector<Uint32> tick_list;
-Uint32 fps = 0;
-Uint32 fps_start = 0;
+// Test mode's clock (schedule.h): a list of ticks by frame, or a frame rate
+// from a start. Neither: the real clock.
+schedule::Clock test_clock;
 Uint32 frame_count = 0;  // frames in the schedule; 0: not in test mode
 Uint32 frames_run = 0;
 
@@ -247,20 +245,6 @@ Uint32 frames_run = 0;
     std::fprintf(stderr, "web: %s\n", message.c_str());
     EM_ASM({ if (Module.onDemoEnd) Module.onDemoEnd("error"); });
     std::exit(2);
-}
-
-// An unsigned 32-bit decimal, all of text; `positive` refuses 0.
-Uint32 parse_number(const std::string& text, const char* what, bool positive)
-{
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
-        bad_schedule(std::string(what) + " must be a decimal number, not \"" + text + "\"");
-    errno = 0;
-    const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
-    if (errno == ERANGE || value > 0xffffffffull)
-        bad_schedule(std::string(what) + " " + text + " does not fit in 32 bits");
-    if (positive && value == 0)
-        bad_schedule(std::string(what) + " must be positive");
-    return static_cast<Uint32>(value);
 }
 
 void parse_schedule(int argc, char** argv)
@@ -284,27 +268,18 @@ void parse_schedule(int argc, char** argv)
         else
             bad_schedule("unknown argument \"" + name + "\"");
     }
-    if (ticks && rate)
-        bad_schedule("ticks and fps exclude each other");
-    if (ticks) {
-        const std::string list = ticks;
-        std::size_t from = 0;
-        for (;;) {
-            const std::size_t comma = list.find(',', from);
-            tick_list.push_back(parse_number(list.substr(from, comma - from), "a tick", false));
-            if (comma == std::string::npos)
-                break;
-            from = comma + 1;
-        }
-        frame_count = static_cast<Uint32>(tick_list.size());
-    } else if (rate) {
-        if (!frames)
+    try {
+        test_clock = schedule::Clock::parse(ticks, rate, start, {"ticks", "fps", "start"});
+        // A list says how many frames it runs; a rate runs as many as asked.
+        if (frames && !rate)
+            bad_schedule("frames needs fps");
+        if (rate && !frames)
             bad_schedule("fps needs frames");
-        fps = parse_number(rate, "fps", true);
-        fps_start = start ? parse_number(start, "start", false) : 0;
-        frame_count = parse_number(frames, "frames", true);
-    } else if (start || frames) {
-        bad_schedule("start and frames go with fps");
+        frame_count = rate ? schedule::number(frames, "frames") : static_cast<Uint32>(test_clock.length());
+        if (rate && frame_count == 0)
+            bad_schedule("frames: must be at least 1");
+    } catch (const schedule::Refused& refused) {
+        bad_schedule(refused.what());
     }
 }
 
@@ -343,10 +318,7 @@ extern "C" Uint32 vorna_web_SDL_GetTicks(void)
 {
     if (!frame_count)
         return SDL_GetTicks();
-    const Uint32 k = frames_run < frame_count ? frames_run : frame_count - 1;
-    if (!tick_list.empty())
-        return tick_list[k];
-    return fps_start + static_cast<Uint32>(static_cast<unsigned long long>(k) * 1000 / fps);
+    return test_clock.at(frames_run < frame_count ? frames_run : frame_count - 1);
 }
 
 int main(int argc, char** argv)

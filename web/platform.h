@@ -60,7 +60,7 @@
 // Module.musicState() answers null (no music) or {playing, muted, time,
 // duration} of the music's audio element.
 //
-// Test mode, the test rig's clock (tools/rig/rig.h), indexed by frames run:
+// Test mode, the test rig's clock (capture/rig.h), indexed by frames run:
 //   main's arguments  "ticks" "T0,T1,...,Tn"   n+1 frames; frame K reads T[K]
 //                     "fps" N "start" MS "frames" COUNT
 //                                              COUNT frames; frame K reads

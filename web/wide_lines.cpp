@@ -175,8 +175,8 @@ using transform::Corner;
 // call: the wave alone makes hundreds of calls a frame.
 class Batch {
 public:
-    Batch(const transform::Transform& t, float width, std::vector<Corner>& corners)
-        : t(t), half_width(half_width_of(width)), corners(corners)
+    Batch(const transform::Transform& transform, float width, std::vector<Corner>& out)
+        : t(transform), half_width(half_width_of(width)), corners(out)
     {
         corners.clear();
     }

@@ -8,13 +8,14 @@
 //
 // A malformed entry or a failed rename ends the process with status 3.
 #include <SDL.h>
-#include <dlfcn.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "interpose.h"
 
 namespace {
 
@@ -33,12 +34,13 @@ struct Hook {
     std::vector<Rename> renames;
     FILE* titles = nullptr;
     unsigned swaps = 0;
-    void (*real_swap)() = nullptr;
 
     Hook();
 };
 
-Hook::Hook() : real_swap(reinterpret_cast<void (*)()>(dlsym(RTLD_NEXT, "SDL_GL_SwapBuffers")))
+const interpose::Next<void()> real_swap("SDL_GL_SwapBuffers");
+
+Hook::Hook()
 {
     if (const char* text = std::getenv("SWAP_RENAMES")) {
         std::istringstream entries(text);
@@ -80,7 +82,7 @@ __attribute__((constructor)) void load()
 extern "C" void SDL_GL_SwapBuffers(void)
 {
     Hook& h = hook();
-    h.real_swap();
+    real_swap();
     if (h.titles) {
         char* title = nullptr;
         SDL_WM_GetCaption(&title, nullptr);
