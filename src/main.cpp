@@ -157,9 +157,13 @@ Demo::Demo()
         // Shut them down, then start them one by one, video first, so that
         // only video is fatal and its own reason is the one reported.
         SDL_QuitSubSystem(SDL_INIT_EVERYTHING);
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0 || !SDL_WasInit(SDL_INIT_VIDEO))
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0 || !SDL_WasInit(SDL_INIT_VIDEO)) {
+            // The hint fits X11 alone: another driver asked for by name fails
+            // for reasons of its own, which SDL's message gives.
+            const bool x11 = std::strcmp(std::getenv("SDL_VIDEODRIVER"), "x11") == 0;
             fail(std::string("cannot initialise SDL: ") + SDL_GetError() +
-                 " (is an X display running? see DISPLAY)");
+                 (x11 ? " (is an X display running? see DISPLAY)" : ""));
+        }
         const Uint32 others = SDL_INIT_EVERYTHING & ~SDL_INIT_VIDEO;
         for (Uint32 subsystem = 1; subsystem != 0 && subsystem <= others; subsystem <<= 1)
             if (others & subsystem)

@@ -200,7 +200,10 @@ TEST(StartUpFailure, an_unknown_video_driver_means_sdl_cannot_be_initialised)
 {
     DemoRun run;
     run.set_env("SDL_VIDEODRIVER", "bogus");
-    expect_startup_failure(run.run(), "demo: cannot initialise SDL");
+    const Outcome outcome = run.run();
+    expect_startup_failure(outcome, "demo: cannot initialise SDL");
+    // SDL's own reason alone: the display is there, and the hint fits only X11.
+    EXPECT_EQ(outcome.demo_lines().at(0).find("DISPLAY"), std::string::npos) << outcome.err;
 }
 
 TEST(StartUpFailure, no_x_display_means_sdl_cannot_be_initialised)

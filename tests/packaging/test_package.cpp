@@ -105,38 +105,49 @@ TEST(Package, unpacked_it_holds_the_demo_its_media_a_launcher_an_info_text_and_a
     EXPECT_EQ(tree(top), expected);
 }
 
-// The launcher names the packages of the missing libraries only: where SDL 1.2
-// is sdl12-compat (Debian 12's libsdl1.2-compat-shim), asking for classic SDL's
-// package would replace it. A stand-in ldd reports what is missing.
-TEST(Launcher, names_only_the_packages_that_hold_the_missing_libraries)
+// The launcher's messages, one table: each missing library named once with
+// the package that holds it, and only those packages (where SDL 1.2 is
+// sdl12-compat, Debian 12's libsdl1.2-compat-shim, asking for classic SDL's
+// package would replace it); a library there but unloadable; a release whose
+// images are gone. A stand-in ldd reports what the case says.
+TEST(Launcher, names_what_is_missing_once_and_the_package_that_brings_it)
 {
     Scratch dir;
     fs::copy_file(SOURCE_DIR "/packaging/run", dir / "run");
     fs::create_directories(dir.path() / "assets");
     fs::create_directories(dir.path() / "bin");
     std::ofstream(dir / "bin/ldd") << "#!/bin/sh\n"
+                                      "[ -z \"$BROKEN\" ] || { echo \"$1: error while loading shared libraries: $BROKEN\" >&2; exit 1; }\n"
                                       "for library in $MISSING; do printf '\\t%s => not found\\n' $library; done\n"
                                       "printf '\\tlibc.so.6 => /lib/x86_64-linux-gnu/libc.so.6 (0x1000)\\n'\n";
     fs::permissions(dir / "bin/ldd", fs::perms::owner_all);
 
-    const std::vector<std::pair<std::string, std::string>> cases{
-        // missing libraries, then the packages named ("" for none)
-        {"libSDL_image-1.2.so.0 libGLEW.so.2.2", "libsdl-image1.2 libglew2.2"},
-        {"libSDL-1.2.so.0 libSDL_mixer-1.2.so.0", "libsdl1.2debian libsdl-mixer1.2"},
-        {"libGLU.so.1 libOpenGL.so.0 libGLX.so.0", "libglu1-mesa libopengl0 libglx0"},
-        {"libpng16.so.16", ""},
+    const std::string missing_line = "vorna: missing libraries: ";
+    const std::string install_line = "vorna: install them with: sudo apt-get install ";
+    const struct {
+        std::string missing, broken, err;
+    } cases[] = {
+        {"libSDL_image-1.2.so.0 libGLEW.so.2.2", "",
+         missing_line + "libSDL_image-1.2.so.0 libGLEW.so.2.2\n" + install_line + "libsdl-image1.2 libglew2.2\n"},
+        // SDL_image and SDL_mixer need SDL too: ldd lists it once per library.
+        {"libSDL-1.2.so.0 libSDL_mixer-1.2.so.0 libSDL-1.2.so.0 libSDL-1.2.so.0", "",
+         missing_line + "libSDL-1.2.so.0 libSDL_mixer-1.2.so.0\n" + install_line + "libsdl1.2debian libsdl-mixer1.2\n"},
+        {"libGLU.so.1 libOpenGL.so.0 libGLX.so.0", "",
+         missing_line + "libGLU.so.1 libOpenGL.so.0 libGLX.so.0\n" + install_line + "libglu1-mesa libopengl0 libglx0\n"},
+        {"libpng16.so.16", "",
+         missing_line + "libpng16.so.16\nvorna: and the packages that hold: libpng16.so.16 (apt-file search NAME finds them)\n"},
+        {"", "/usr/lib/x86_64-linux-gnu/libSDL-1.2.so.0: invalid ELF header",
+         "vorna: cannot load /usr/lib/x86_64-linux-gnu/libSDL-1.2.so.0: invalid ELF header\n"
+         "vorna: reinstall it with: sudo apt-get install --reinstall libsdl1.2debian\n"},
+        {"", "", "vorna: assets/vornalogo.png is missing from the release; unpack it again\n"},
     };
-    for (const auto& [missing, packages] : cases) {
+    for (const auto& c : cases) {
         const Result result = Command({dir / "run"})
                                   .set("PATH", (dir / "bin") + ":" + std::getenv("PATH"))
-                                  .set("MISSING", missing)
+                                  .set("MISSING", c.missing)
+                                  .set("BROKEN", c.broken)
                                   .run();
-        EXPECT_EQ(result.status, 1) << missing;
-        std::string expected = "vorna: missing libraries: " + missing + "\n";
-        if (!packages.empty())
-            expected += "vorna: install them with: sudo apt-get install " + packages + "\n";
-        else
-            expected += "vorna: and the packages that hold: " + missing + " (apt-file search NAME finds them)\n";
-        EXPECT_EQ(result.err, expected);
+        EXPECT_EQ(result.status, 1) << c.err;
+        EXPECT_EQ(result.err, c.err);
     }
 }
