@@ -58,7 +58,8 @@ Origin origins[max_origins];
 std::atomic<int> origin_count{0};
 
 std::atomic<bool> ready{false};
-__attribute__((tls_model("initial-exec"))) thread_local bool busy = false;  // our own unwinding may allocate: not counted
+__attribute__((tls_model("initial-exec"))) thread_local bool busy =
+    false;  // our own unwinding may allocate: not counted
 const interpose::Next<void()> real_swap("SDL_GL_SwapBuffers");
 
 bool inside(const Range* ranges, int count, uintptr_t address)

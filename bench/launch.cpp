@@ -17,8 +17,8 @@ int main(int argc, char** argv)
     }
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    const unsigned long long ns =
-        static_cast<unsigned long long>(ts.tv_sec) * 1000000000ull + static_cast<unsigned long long>(ts.tv_nsec);
+    const unsigned long long ns = static_cast<unsigned long long>(ts.tv_sec) * 1000000000ull +
+                                  static_cast<unsigned long long>(ts.tv_nsec);
     setenv("BENCH_T0_NS", std::to_string(ns).c_str(), 1);
     execv(argv[1], argv + 1);
     std::fprintf(stderr, "bench_launch: cannot run %s: %s\n", argv[1], std::strerror(errno));

@@ -33,9 +33,8 @@ struct Step {
 };
 
 enum { loaded, sdl_init, video_mode, glew, music, image_load, mipmaps, first_swap, steps };
-Step table[steps] = {{"loaded"},          {"SDL_Init"},  {"SDL_SetVideoMode"},
-                     {"glewInit"},        {"Mix_PlayMusic"}, {"IMG_Load"},
-                     {"gluBuild2DMipmaps"}, {"first-swap"}};
+Step table[steps] = {{"loaded"},        {"SDL_Init"}, {"SDL_SetVideoMode"},  {"glewInit"},
+                     {"Mix_PlayMusic"}, {"IMG_Load"}, {"gluBuild2DMipmaps"}, {"first-swap"}};
 
 void note(int step, uint64_t start)
 {
@@ -60,7 +59,8 @@ __attribute__((destructor)) void save()
         return;
     for (const Step& step : table)
         if (step.calls)
-            std::fprintf(log, "%s %llu %llu %u\n", step.name, static_cast<unsigned long long>(step.end),
+            std::fprintf(log, "%s %llu %llu %u\n", step.name,
+                         static_cast<unsigned long long>(step.end),
                          static_cast<unsigned long long>(step.total), step.calls);
     std::fclose(log);
 }
@@ -70,8 +70,8 @@ const interpose::Next<SDL_Surface*(int, int, int, Uint32)> real_set_video_mode("
 const interpose::Next<unsigned()> real_glew_init("glewInit");
 const interpose::Next<int(void*, int)> real_mix_play_music("Mix_PlayMusic");
 const interpose::Next<SDL_Surface*(const char*)> real_img_load("IMG_Load");
-const interpose::Next<GLint(GLenum, GLint, GLsizei, GLsizei, GLenum, GLenum, const void*)> real_build_mipmaps(
-    "gluBuild2DMipmaps");
+const interpose::Next<GLint(GLenum, GLint, GLsizei, GLsizei, GLenum, GLenum, const void*)>
+    real_build_mipmaps("gluBuild2DMipmaps");
 const interpose::Next<void()> real_swap("SDL_GL_SwapBuffers");
 
 }  // namespace

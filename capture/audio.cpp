@@ -27,8 +27,12 @@ int bytes_per_sample(Uint16 format)
 bool known_format(Uint16 format)
 {
     switch (format) {
-    case AUDIO_U8: case AUDIO_S8: case AUDIO_U16LSB: case AUDIO_S16LSB:
-    case AUDIO_U16MSB: case AUDIO_S16MSB:
+    case AUDIO_U8:
+    case AUDIO_S8:
+    case AUDIO_U16LSB:
+    case AUDIO_S16LSB:
+    case AUDIO_U16MSB:
+    case AUDIO_S16MSB:
         return true;
     default:
         return false;
@@ -56,7 +60,8 @@ int read16(const Uint8* at, Uint16 format)
 
 void write16(Uint8* at, int value, Uint16 format)
 {
-    const unsigned raw = (format & 0x8000) ? static_cast<uint16_t>(value) : static_cast<unsigned>(value + 32768);
+    const unsigned raw =
+        (format & 0x8000) ? static_cast<uint16_t>(value) : static_cast<unsigned>(value + 32768);
     if (format & 0x1000) {
         at[0] = raw >> 8;
         at[1] = raw & 0xFF;
@@ -212,7 +217,8 @@ void Device::mix(Uint8* dst, const Uint8* src, Uint32 len, int volume) const
     if (format == AUDIO_U8 || format == AUDIO_S8) {
         const int bias = format == AUDIO_U8 ? 128 : 0;
         for (Uint32 i = 0; i < len; ++i) {
-            const int a = (format == AUDIO_U8 ? src[i] - 128 : static_cast<int8_t>(src[i])) * volume / SDL_MIX_MAXVOLUME;
+            const int a = (format == AUDIO_U8 ? src[i] - 128 : static_cast<int8_t>(src[i])) *
+                          volume / SDL_MIX_MAXVOLUME;
             const int b = format == AUDIO_U8 ? dst[i] - 128 : static_cast<int8_t>(dst[i]);
             dst[i] = static_cast<Uint8>(std::clamp(a + b, -128, 127) + bias);
         }
@@ -239,7 +245,8 @@ void Device::after_frame(unsigned frame)
     if (written < boundary(frame))
         write_silence(boundary(frame) - written);
     uint64_t wanted = boundary(frame + 1) - written;
-    const size_t frame_bytes = static_cast<size_t>(open_format.channels) * bytes_per_sample(open_format.format);
+    const size_t frame_bytes =
+        static_cast<size_t>(open_format.channels) * bytes_per_sample(open_format.format);
     while (wanted > 0) {
         std::unique_lock<std::recursive_mutex> hold(lock);
         if (!opened || paused) {
@@ -294,7 +301,8 @@ void Device::write_samples(const Uint8* data, size_t frames)
 
 void Device::write_silence(uint64_t frames)
 {
-    const size_t frame_bytes = static_cast<size_t>(track_format.channels) * bytes_per_sample(track_format.format);
+    const size_t frame_bytes =
+        static_cast<size_t>(track_format.channels) * bytes_per_sample(track_format.format);
     // Silence as the file holds it: 0x80 for 8 bits, 0 for 16.
     const Uint8 silence = bytes_per_sample(track_format.format) == 1 ? 0x80 : 0;
     std::vector<Uint8> zeros(std::min<uint64_t>(frames, 4096) * frame_bytes, silence);

@@ -25,7 +25,8 @@
 // Hidden: each library keeps its own copy, whose RTLD_NEXT is that library's.
 // With default visibility the loader would bind every preload's calls to the
 // first copy loaded, and all of them would look up from there.
-namespace __attribute__((visibility("hidden"))) interpose {
+#pragma GCC visibility push(hidden)
+namespace interpose {
 
 template <typename Signature>
 class Next;
@@ -62,3 +63,4 @@ private:
 };
 
 }  // namespace interpose
+#pragma GCC visibility pop

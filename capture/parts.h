@@ -26,7 +26,8 @@ typename interpose::Next<Signature>::Function required(const interpose::Next<Sig
 {
     if (const auto function = next.get())
         return function;
-    fail(std::string("cannot find the real ") + next.name() + " (is the program linked with SDL 1.2?)");
+    fail(std::string("cannot find the real ") + next.name() +
+         " (is the program linked with SDL 1.2?)");
 }
 
 // The audio takeover's settings, read in the rig's load-time set-up, and its

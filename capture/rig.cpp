@@ -135,7 +135,7 @@ private:
     bool save_all = false;
     std::vector<unsigned> save_list;  // sorted
     int video_fd = -1;
-    bool video_ppm = false;  // RIG_VIDEO_FORMAT=ppm: a header before each frame
+    bool video_ppm = false;             // RIG_VIDEO_FORMAT=ppm: a header before each frame
     unsigned frame_limit = UINT32_MAX;  // RIG_FRAMES
     FILE* log = nullptr;
 
@@ -172,7 +172,8 @@ Rig::Rig()
             add_events(events, frame, entry.substr(colon + 1));
             if (events.size() == before)
                 die("RIG_EVENTS: unknown event \"" + entry.substr(colon + 1) +
-                    "\" (escape, escape-down, escape-up, key-a to key-z, key-space, mouse, expose, quit)");
+                    "\" (escape, escape-down, escape-up, key-a to key-z, key-space, mouse, expose, "
+                    "quit)");
         }
         std::stable_sort(events.begin(), events.end(),
                          [](const Injected& a, const Injected& b) { return a.frame < b.frame; });
@@ -290,7 +291,8 @@ void Rig::record(unsigned frame)
     if (video_fd != -1) {
         if (video_ppm) {
             char header[64];
-            const int length = std::snprintf(header, sizeof header, "P6\n%d %d\n255\n", width, height);
+            const int length =
+                std::snprintf(header, sizeof header, "P6\n%d %d\n255\n", width, height);
             stream(reinterpret_cast<const unsigned char*>(header), static_cast<size_t>(length));
         }
         stream(top_down.data(), row * height);

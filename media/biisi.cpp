@@ -32,17 +32,22 @@ std::vector<double> kick_times;
 
 // Fixed-seed xorshift: the noise is part of the score, not of the run.
 uint32_t noise_state = 0x9e3779b9u;
-double noise() {
+double noise()
+{
     noise_state ^= noise_state << 13;
     noise_state ^= noise_state >> 17;
     noise_state ^= noise_state << 5;
     return noise_state / 2147483648.0 - 1.0;
 }
 
-double midi_hz(double note) { return 440.0 * std::pow(2.0, (note - 69.0) / 12.0); }
+double midi_hz(double note)
+{
+    return 440.0 * std::pow(2.0, (note - 69.0) / 12.0);
+}
 
 // Band-limited step correction for the saw and pulse oscillators (keeps the highs clean).
-double blep(double t, double dt) {
+double blep(double t, double dt)
+{
     if (t < dt) {
         t /= dt;
         return t + t - t * t - 1.0;
@@ -56,33 +61,40 @@ double blep(double t, double dt) {
 
 struct Osc {
     double phase = 0.0;
-    double saw(double hz) {
+    double saw(double hz)
+    {
         double dt = hz / rate;
         double v = 2.0 * phase - 1.0 - blep(phase, dt);
         advance(dt);
         return v;
     }
-    double pulse(double hz, double width) {
+    double pulse(double hz, double width)
+    {
         double dt = hz / rate;
-        double v = (phase < width ? 1.0 : -1.0) + blep(phase, dt) - blep(std::fmod(phase + 1.0 - width, 1.0), dt);
+        double v = (phase < width ? 1.0 : -1.0) + blep(phase, dt) -
+                   blep(std::fmod(phase + 1.0 - width, 1.0), dt);
         advance(dt);
         return v - (2.0 * width - 1.0);  // centred: no DC for the filters to pass on
     }
-    double sine(double hz) {
+    double sine(double hz)
+    {
         double v = std::sin(2.0 * pi * phase);
         advance(hz / rate);
         return v;
     }
-    void advance(double dt) {
+    void advance(double dt)
+    {
         phase += dt;
-        if (phase >= 1.0) phase -= 1.0;
+        if (phase >= 1.0)
+            phase -= 1.0;
     }
 };
 
 // Topology-preserving state-variable filter; stable while its cutoff sweeps per sample.
 struct Svf {
     double ic1 = 0.0, ic2 = 0.0, low = 0.0, band = 0.0, high = 0.0;
-    void run(double in, double hz, double q) {
+    void run(double in, double hz, double q)
+    {
         hz = std::min(hz, rate * 0.45);
         double g = std::tan(pi * hz / rate), k = 1.0 / q;
         double a1 = 1.0 / (1.0 + g * (g + k)), a2 = g * a1, a3 = g * a2;
@@ -103,8 +115,10 @@ struct Out {
     double pan;    // -1 left .. 1 right
     double delay;  // send levels
     double reverb;
-    void put(size_t i, double v) const {
-        if (i >= dry.size()) return;
+    void put(size_t i, double v) const
+    {
+        if (i >= dry.size())
+            return;
         double a = (pan + 1.0) * 0.25 * pi;
         bus->l[i] += v * std::cos(a);
         bus->r[i] += v * std::sin(a);
@@ -114,11 +128,15 @@ struct Out {
     }
 };
 
-size_t at(double t) { return static_cast<size_t>(std::lround(t * rate)); }
+size_t at(double t)
+{
+    return static_cast<size_t>(std::lround(t * rate));
+}
 
 // ---- drums ---------------------------------------------------------------------------
 
-void kick(double t0, double vel) {
+void kick(double t0, double vel)
+{
     kick_times.push_back(t0);
     Osc o;
     Svf click;
@@ -134,7 +152,8 @@ void kick(double t0, double vel) {
     }
 }
 
-void clap(double t0, double vel) {
+void clap(double t0, double vel)
+{
     Svf bp;
     Osc body;
     Out out{&dry, 0.05, 0.0, 0.22};
@@ -145,7 +164,8 @@ void clap(double t0, double vel) {
         double env = 0.0;
         for (int k = 0; k < 3; ++k) {
             double u = t - k * 0.011;
-            if (u >= 0.0) env = std::max(env, std::exp(-u / 0.005));
+            if (u >= 0.0)
+                env = std::max(env, std::exp(-u / 0.005));
         }
         env = std::max(env, 0.75 * std::exp(-(t - 0.022) / 0.11) * (t > 0.022 ? 1.0 : 0.0));
         bp.run(noise(), 1250.0, 1.1);
@@ -154,7 +174,8 @@ void clap(double t0, double vel) {
     }
 }
 
-void snare(double t0, double vel) {
+void snare(double t0, double vel)
+{
     Svf hp;
     Osc body;
     Out out{&dry, -0.1, 0.0, 0.18};
@@ -162,20 +183,24 @@ void snare(double t0, double vel) {
     for (size_t i = 0; i < n; ++i) {
         double t = double(i) / rate;
         hp.run(noise(), 1800.0, 0.7);
-        double v = hp.high * std::exp(-t / 0.06) + body.sine(200.0 - 40.0 * t) * std::exp(-t / 0.04) * 0.6;
+        double v =
+            hp.high * std::exp(-t / 0.06) + body.sine(200.0 - 40.0 * t) * std::exp(-t / 0.04) * 0.6;
         out.put(s + i, v * vel * 0.4);
     }
 }
 
 // Six detuned square waves, the classic metallic cymbal recipe, plus some air.
-double metal(Osc* o) {
+double metal(Osc* o)
+{
     static const double f[6] = {205.3, 304.4, 369.6, 522.7, 540.0, 800.0};
     double v = 0.0;
-    for (int k = 0; k < 6; ++k) v += o[k].pulse(f[k] * 1.7, 0.5);
+    for (int k = 0; k < 6; ++k)
+        v += o[k].pulse(f[k] * 1.7, 0.5);
     return v / 6.0;
 }
 
-void hat(double t0, double vel, double decay) {
+void hat(double t0, double vel, double decay)
+{
     Osc o[6];
     Svf bp, hp;
     Out out{&dry, 0.25, 0.0, 0.05};
@@ -188,7 +213,8 @@ void hat(double t0, double vel, double decay) {
     }
 }
 
-void crash(double t0, double vel) {
+void crash(double t0, double vel)
+{
     Osc o[6];
     Svf hp;
     Out out{&dry, -0.2, 0.0, 0.25};
@@ -201,7 +227,8 @@ void crash(double t0, double vel) {
 }
 
 // Band-passed noise sweeping up into a section change.
-void riser(double t0, double t1, double vel) {
+void riser(double t0, double t1, double vel)
+{
     Svf bp;
     Out out{&dry, 0.0, 0.0, 0.35};
     size_t s = at(t0), n = at(t1 - t0);
@@ -214,7 +241,8 @@ void riser(double t0, double t1, double vel) {
 
 // ---- tonal voices --------------------------------------------------------------------
 
-void bass(double t0, double dur, int note, double vel, double bright) {
+void bass(double t0, double dur, int note, double vel, double bright)
+{
     Osc a, b;
     Svf lp;
     Out out{&pump, 0.0, 0.0, 0.0};
@@ -222,14 +250,16 @@ void bass(double t0, double dur, int note, double vel, double bright) {
     size_t s = at(t0), n = at(dur + 0.04);
     for (size_t i = 0; i < n; ++i) {
         double t = double(i) / rate;
-        double env = std::min(1.0, t / 0.003) * (t < dur ? 1.0 : std::max(0.0, 1.0 - (t - dur) / 0.04));
+        double env =
+            std::min(1.0, t / 0.003) * (t < dur ? 1.0 : std::max(0.0, 1.0 - (t - dur) / 0.04));
         double v = a.saw(hz) * 0.7 + b.pulse(hz * 0.5, 0.5) * 0.5;
         lp.run(v, 160.0 + bright * 1100.0 * std::exp(-t / 0.09), 1.6);
         out.put(s + i, std::tanh(1.3 * lp.low) * env * vel * 0.5);
     }
 }
 
-void arp(double t0, int note, double vel, double bright, double pan) {
+void arp(double t0, int note, double vel, double bright, double pan)
+{
     Osc o;
     Svf lp;
     Out out{&pump, pan, 0.35, 0.12};
@@ -237,13 +267,15 @@ void arp(double t0, int note, double vel, double bright, double pan) {
     size_t s = at(t0), n = at(0.5);
     for (size_t i = 0; i < n; ++i) {
         double t = double(i) / rate;
-        double env = std::exp(-t / 0.14) * std::min(1.0, t / 0.002) * std::min(1.0, (0.5 - t) / 0.02);
+        double env =
+            std::exp(-t / 0.14) * std::min(1.0, t / 0.002) * std::min(1.0, (0.5 - t) / 0.02);
         lp.run(o.pulse(hz, 0.3), 500.0 + bright * 4200.0 * std::exp(-t / 0.07), 1.3);
         out.put(s + i, lp.low * env * vel * 0.16);
     }
 }
 
-void pad(double t0, double dur, const int* notes, int count, double vel) {
+void pad(double t0, double dur, const int* notes, int count, double vel)
+{
     for (int k = 0; k < count; ++k) {
         for (int d = -1; d <= 1; ++d) {
             Osc o;
@@ -254,7 +286,8 @@ void pad(double t0, double dur, const int* notes, int count, double vel) {
             size_t s = at(t0), n = at(dur + 0.8);
             for (size_t i = 0; i < n; ++i) {
                 double t = double(i) / rate;
-                double env = std::min(1.0, t / 0.35) * (t < dur ? 1.0 : std::max(0.0, 1.0 - (t - dur) / 0.8));
+                double env = std::min(1.0, t / 0.35) *
+                             (t < dur ? 1.0 : std::max(0.0, 1.0 - (t - dur) / 0.8));
                 double tt = t0 + t;
                 lp.run(o.saw(hz), 1100.0 + 500.0 * std::sin(2.0 * pi * 0.25 * tt), 0.9);
                 out.put(s + i, lp.low * env * vel * 0.05);
@@ -263,7 +296,8 @@ void pad(double t0, double dur, const int* notes, int count, double vel) {
     }
 }
 
-void lead(double t0, double dur, int note, double vel) {
+void lead(double t0, double dur, int note, double vel)
+{
     Osc a, b, c;
     Svf lp;
     Out out{&dry, 0.1, 0.3, 0.25};
@@ -271,9 +305,13 @@ void lead(double t0, double dur, int note, double vel) {
     for (size_t i = 0; i < n; ++i) {
         double t = double(i) / rate;
         // vibrato only once the note has settled
-        double vib = t > 0.25 ? 0.25 * std::min(1.0, (t - 0.25) / 0.3) * std::sin(2.0 * pi * 5.5 * (t - 0.25)) : 0.0;
+        double vib = t > 0.25 ? 0.25 * std::min(1.0, (t - 0.25) / 0.3) *
+                                    std::sin(2.0 * pi * 5.5 * (t - 0.25))
+                              : 0.0;
         double hz = midi_hz(note + vib);
-        double env = std::min(1.0, t / 0.008) * (t < dur ? 1.0 - 0.25 * std::min(1.0, t / 0.4) : 0.75 * std::max(0.0, 1.0 - (t - dur) / 0.2));
+        double env =
+            std::min(1.0, t / 0.008) * (t < dur ? 1.0 - 0.25 * std::min(1.0, t / 0.4)
+                                                : 0.75 * std::max(0.0, 1.0 - (t - dur) / 0.2));
         double v = a.saw(hz * 1.0035) + b.saw(hz / 1.0035) + 0.5 * c.pulse(hz * 0.5, 0.5);
         lp.run(v, 1800.0 + 2500.0 * std::exp(-t / 0.12), 1.0);
         out.put(s + i, lp.low * env * vel * 0.15);
@@ -281,7 +319,8 @@ void lead(double t0, double dur, int note, double vel) {
 }
 
 // The radar's sonar ping.
-void ping(double t0, double vel) {
+void ping(double t0, double vel)
+{
     Osc a, b;
     Out out{&dry, 0.0, 0.55, 0.45};
     size_t s = at(t0), n = at(1.2);
@@ -295,7 +334,8 @@ void ping(double t0, double vel) {
 // ---- effects -------------------------------------------------------------------------
 
 // Ping-pong echo at a dotted eighth, darkened a little on every repeat.
-void run_delay() {
+void run_delay()
+{
     size_t d = at(0.75 * beat);
     std::vector<double> bl(dry.size(), 0.0), br(dry.size(), 0.0);
     double damp_l = 0.0, damp_r = 0.0;
@@ -318,7 +358,8 @@ struct Comb {
     size_t pos = 0;
     double store = 0.0;
     explicit Comb(size_t n) : buf(n, 0.0) {}
-    double run(double in, double feedback, double damp) {
+    double run(double in, double feedback, double damp)
+    {
         double out = buf[pos];
         store = out * (1.0 - damp) + store * damp;
         buf[pos] = in + store * feedback;
@@ -331,7 +372,8 @@ struct Allpass {
     std::vector<double> buf;
     size_t pos = 0;
     explicit Allpass(size_t n) : buf(n, 0.0) {}
-    double run(double in) {
+    double run(double in)
+    {
         double b = buf[pos];
         buf[pos] = in + b * 0.5;
         pos = (pos + 1) % buf.size();
@@ -340,32 +382,39 @@ struct Allpass {
 };
 
 // A small Schroeder-Moorer hall (eight damped combs and four allpasses per side).
-void run_reverb() {
+void run_reverb()
+{
     static const size_t combs[8] = {1116, 1188, 1277, 1356, 1422, 1491, 1557, 1617};
     static const size_t passes[4] = {556, 441, 341, 225};
     for (int side = 0; side < 2; ++side) {
         std::vector<Comb> c;
         std::vector<Allpass> a;
-        for (size_t n : combs) c.emplace_back(n + side * 23);
-        for (size_t n : passes) a.emplace_back(n + side * 23);
+        for (size_t n : combs)
+            c.emplace_back(n + side * 23);
+        for (size_t n : passes)
+            a.emplace_back(n + side * 23);
         std::vector<double>& in = side ? reverb_send.r : reverb_send.l;
         std::vector<double>& out = side ? dry.r : dry.l;
         for (size_t i = 0; i < in.size(); ++i) {
             double x = in[i] * 0.015, y = 0.0;
-            for (Comb& k : c) y += k.run(x, 0.84, 0.3);
-            for (Allpass& k : a) y = k.run(y);
+            for (Comb& k : c)
+                y += k.run(x, 0.84, 0.3);
+            for (Allpass& k : a)
+                y = k.run(y);
             out[i] += y;
         }
     }
 }
 
 // Sidechain: the pads, arpeggio and bass dip under every kick and swell back.
-void run_pump() {
+void run_pump()
+{
     std::sort(kick_times.begin(), kick_times.end());
     size_t k = 0;
     for (size_t i = 0; i < dry.size(); ++i) {
         double t = double(i) / rate;
-        while (k + 1 < kick_times.size() && kick_times[k + 1] <= t) ++k;
+        while (k + 1 < kick_times.size() && kick_times[k + 1] <= t)
+            ++k;
         double g = 1.0;
         if (!kick_times.empty() && kick_times[k] <= t) {
             double u = t - kick_times[k];
@@ -389,7 +438,8 @@ const Chord C{{55, 60, 64, 67}, 36};
 const Chord G{{55, 59, 62, 67}, 31};
 const Chord E{{56, 59, 64, 68}, 28};
 
-const Chord* chord_of(int b) {
+const Chord* chord_of(int b)
+{
     static const Chord* cycle[5] = {&Am, &F, &C, &G, &E};
     static const Chord* outro[4] = {&Am, &F, &G, &Am};
     return b < 15 ? cycle[b % 5] : outro[std::min(b - 15, 3)];
@@ -402,15 +452,16 @@ struct Note {
 
 // The lead over bars 10-14 (20-30 s), resolving on the A at 30 s.
 const Note melody[] = {
-    {0, 1, 69}, {1, 1, 72}, {2, 1.5, 76}, {3.5, 0.5, 74},                      // Am
-    {4, 1.5, 72}, {5.5, 0.5, 69}, {6, 1, 77}, {7, 1, 76},                      // F
-    {8, 1, 76}, {9, 1, 79}, {10, 0.5, 76}, {10.5, 0.5, 74}, {11, 1, 72},       // C
-    {12, 1.5, 74}, {13.5, 0.5, 71}, {14, 1, 67}, {15, 1, 74},                  // G
-    {16, 1, 76}, {17, 1, 74}, {18, 1, 71}, {19, 1, 68},                        // E
-    {20, 5, 69},                                                               // Am
+    {0, 1, 69},    {1, 1, 72},      {2, 1.5, 76},  {3.5, 0.5, 74},                // Am
+    {4, 1.5, 72},  {5.5, 0.5, 69},  {6, 1, 77},    {7, 1, 76},                    // F
+    {8, 1, 76},    {9, 1, 79},      {10, 0.5, 76}, {10.5, 0.5, 74}, {11, 1, 72},  // C
+    {12, 1.5, 74}, {13.5, 0.5, 71}, {14, 1, 67},   {15, 1, 74},                   // G
+    {16, 1, 76},   {17, 1, 74},     {18, 1, 71},   {19, 1, 68},                   // E
+    {20, 5, 69},                                                                  // Am
 };
 
-void score() {
+void score()
+{
     for (int b = 0; b < 19; ++b) {
         double t = b * bar;
         const Chord& ch = *chord_of(b);
@@ -425,8 +476,10 @@ void score() {
             double bright = b < 5 ? 0.15 + 0.2 * (b - 1) : b < 15 ? 1.0 : 0.6 - 0.2 * (b - 15);
             double vel = b < 5 ? 0.5 + 0.12 * (b - 1) : b < 15 ? 1.0 : 0.8 - 0.25 * (b - 15);
             for (int i = 0; i < 16; ++i) {
-                int note = ch.pad[order[i % 8]] + 12 + (i >= 8 && b >= 10 && b < 15 ? 12 * (i % 2) : 0);
-                arp(t + i * beat / 4, note, vel * (i % 4 == 0 ? 1.0 : 0.75), bright, i % 2 ? 0.35 : -0.35);
+                int note =
+                    ch.pad[order[i % 8]] + 12 + (i >= 8 && b >= 10 && b < 15 ? 12 * (i % 2) : 0);
+                arp(t + i * beat / 4, note, vel * (i % 4 == 0 ? 1.0 : 0.75), bright,
+                    i % 2 ? 0.35 : -0.35);
             }
         }
 
@@ -434,19 +487,24 @@ void score() {
         if (b >= 2 && b <= 14) {
             for (int q = 0; q < 4; ++q) {
                 bool gap = (b == 4 || b == 14) && q == 3;  // a breath before the drop
-                if (!gap) kick(t + q * beat, b < 4 ? 0.75 : 1.0);
+                if (!gap)
+                    kick(t + q * beat, b < 4 ? 0.75 : 1.0);
             }
         }
-        if (b == 15) kick(t, 1.0);
+        if (b == 15)
+            kick(t, 1.0);
         if (b >= 5 && b <= 14) {
             clap(t + beat, 1.0);
-            if (b != 9 && b != 14) clap(t + 3 * beat, 1.0);
+            if (b != 9 && b != 14)
+                clap(t + 3 * beat, 1.0);
         }
         if (b == 3) {
-            for (int q = 0; q < 4; ++q) hat(t + q * beat + beat / 2, 0.6, 0.03);
+            for (int q = 0; q < 4; ++q)
+                hat(t + q * beat + beat / 2, 0.6, 0.03);
         }
         if (b == 4) {
-            for (int i = 0; i < 16; ++i) hat(t + i * beat / 4, 0.35 + 0.03 * i, 0.025);
+            for (int i = 0; i < 16; ++i)
+                hat(t + i * beat / 4, 0.35 + 0.03 * i, 0.025);
         }
         if (b >= 5 && b <= 14) {
             for (int i = 0; i < 16; ++i) {
@@ -458,16 +516,21 @@ void score() {
             }
         }
         if (b == 4) {  // snare roll into the drop at 10 s
-            for (int i = 0; i < 4; ++i) snare(t + i * beat / 2, 0.3 + 0.05 * i);
-            for (int i = 0; i < 4; ++i) snare(t + beat * 2 + i * beat / 4, 0.5 + 0.05 * i);
-            for (int i = 0; i < 7; ++i) snare(t + beat * 3 + i * beat / 8, 0.7 + 0.05 * i);
+            for (int i = 0; i < 4; ++i)
+                snare(t + i * beat / 2, 0.3 + 0.05 * i);
+            for (int i = 0; i < 4; ++i)
+                snare(t + beat * 2 + i * beat / 4, 0.5 + 0.05 * i);
+            for (int i = 0; i < 7; ++i)
+                snare(t + beat * 3 + i * beat / 8, 0.7 + 0.05 * i);
             riser(t, t + bar, 1.0);
         }
         if (b == 9 || b == 14) {  // fills into 20 s and 30 s
-            for (int i = 0; i < 4; ++i) snare(t + 3 * beat + i * beat / 4, 0.6 + 0.12 * i);
+            for (int i = 0; i < 4; ++i)
+                snare(t + 3 * beat + i * beat / 4, 0.6 + 0.12 * i);
             riser(t + bar / 2, t + bar, 0.7);
         }
-        if (b == 5 || b == 10 || b == 15) crash(t, 1.0);
+        if (b == 5 || b == 10 || b == 15)
+            crash(t, 1.0);
 
         // Bass: long notes in the intro, off-beat pulse in the groove, rolling with the lead.
         if (b == 2 || b == 3) {
@@ -475,31 +538,39 @@ void score() {
             bass(t + 2 * beat, 0.9, ch.root, 0.7, 0.3);
         }
         if (b >= 5 && b < 10) {
-            for (int q = 0; q < 4; ++q) bass(t + q * beat + beat / 2, 0.2, ch.root + 12 * (q == 3), 1.0, 0.8);
+            for (int q = 0; q < 4; ++q)
+                bass(t + q * beat + beat / 2, 0.2, ch.root + 12 * (q == 3), 1.0, 0.8);
         }
         if (b >= 10 && b <= 14) {
             for (int q = 0; q < 4; ++q) {
-                if (b == 14 && q == 3) break;
+                if (b == 14 && q == 3)
+                    break;
                 bass(t + q * beat + beat / 4, 0.1, ch.root, 0.8, 0.6);
                 bass(t + q * beat + beat / 2, 0.1, ch.root + 12, 1.0, 0.9);
                 bass(t + q * beat + 3 * beat / 4, 0.1, ch.root, 0.8, 0.6);
             }
         }
-        if (b == 15) bass(t, 1.5, ch.root, 1.0, 0.5);
+        if (b == 15)
+            bass(t, 1.5, ch.root, 1.0, 0.5);
 
         // Sonar pings while the radar sweeps (20-25 s).
-        if (b == 10 || b == 11 || b == 12) ping(t, 1.0);
+        if (b == 10 || b == 11 || b == 12)
+            ping(t, 1.0);
     }
-    for (const Note& n : melody) lead(10 * bar + n.beat * beat, n.beats * beat * 0.92, n.note, 1.0);
+    for (const Note& n : melody)
+        lead(10 * bar + n.beat * beat, n.beats * beat * 0.92, n.note, 1.0);
 }
 
-void write_le(FILE* f, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) std::fputc(static_cast<int>((v >> (8 * i)) & 0xff), f);
+void write_le(FILE* f, uint32_t v, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        std::fputc(static_cast<int>((v >> (8 * i)) & 0xff), f);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s OUT.wav\n", argv[0]);
         return 2;
@@ -538,8 +609,8 @@ int main(int argc, char** argv) {
     write_le(f, 36 + data, 4);
     std::fputs("WAVEfmt ", f);
     write_le(f, 16, 4);
-    write_le(f, 1, 2);         // PCM
-    write_le(f, 2, 2);         // stereo
+    write_le(f, 1, 2);  // PCM
+    write_le(f, 2, 2);  // stereo
     write_le(f, rate, 4);
     write_le(f, rate * 4, 4);  // bytes per second
     write_le(f, 4, 2);         // bytes per frame
@@ -547,8 +618,12 @@ int main(int argc, char** argv) {
     std::fputs("data", f);
     write_le(f, data, 4);
     for (size_t i = 0; i < n; ++i) {
-        write_le(f, static_cast<uint16_t>(static_cast<int16_t>(std::lround(dry.l[i] * gain * 32767.0))), 2);
-        write_le(f, static_cast<uint16_t>(static_cast<int16_t>(std::lround(dry.r[i] * gain * 32767.0))), 2);
+        write_le(
+            f, static_cast<uint16_t>(static_cast<int16_t>(std::lround(dry.l[i] * gain * 32767.0))),
+            2);
+        write_le(
+            f, static_cast<uint16_t>(static_cast<int16_t>(std::lround(dry.r[i] * gain * 32767.0))),
+            2);
     }
     if (std::fclose(f) != 0) {
         std::perror(argv[1]);

@@ -86,7 +86,8 @@ void check_readable(const std::string& path)
     } catch (const std::exception& error) {
         std::string message = error.what();
         if (path == kPrelude)
-            message += " (run shaderlab from a folder that holds shaders/std.glsl, such as assets/)";
+            message +=
+                " (run shaderlab from a folder that holds shaders/std.glsl, such as assets/)";
         fail(message);
     }
 }
@@ -143,7 +144,9 @@ private:
 class Lab {
 public:
     Lab(const std::string& vertex, const std::string& fragment, Uint32 now)
-        : files(vertex + ", " + fragment), program(build(vertex, fragment)), clock(now),
+        : files(vertex + ", " + fragment),
+          program(build(vertex, fragment)),
+          clock(now),
           shown(program.program)
     {
         show_state();
@@ -279,7 +282,8 @@ void run(const std::string& vertex, const std::string& fragment)
     // A driver may accept the interval and still not wait (a hidden window):
     // a floor of 1/240 s then keeps the loop from spinning. The real clock, not
     // SDL_GetTicks, so that a scripted clock paces nothing.
-    const auto min_frame = std::chrono::microseconds(swap_control == 1 ? 1000000 / 240 : 1000000 / 60);
+    const auto min_frame =
+        std::chrono::microseconds(swap_control == 1 ? 1000000 / 240 : 1000000 / 60);
 
     Lab lab(vertex, fragment, SDL_GetTicks());
     bool running = true;

@@ -9,8 +9,8 @@
 
 namespace {
 
-char tmp[8192];   // load_file's read buffer
-char log[1024];   // link's info log
+char tmp[8192];  // load_file's read buffer
+char log[1024];  // link's info log
 
 // Reads the whole file: a long shader must reach the compiler whole, not cut
 // at the buffer's size. The text ends at its first NUL, as the GL would read it.
@@ -266,8 +266,12 @@ void GLProgram::bind_attribute_name_with_index(unsigned int index, const char* n
 // GLProgram2
 
 GLProgram2::GLProgram2(const std::string& vertex_path, const std::string& fragment_path)
-    : vertex_file(vertex_path), fragment_file(fragment_path), std_file("shaders/std.glsl"),
-      program(0), vertex_shader(0), fragment_shader(0)
+    : vertex_file(vertex_path),
+      fragment_file(fragment_path),
+      std_file("shaders/std.glsl"),
+      program(0),
+      vertex_shader(0),
+      fragment_shader(0)
 {
     program = glCreateProgram();
     vertex_shader = glCreateShader(GL_VERTEX_SHADER);

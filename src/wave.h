@@ -7,20 +7,20 @@
 
 class Wave {
 public:
-    float cursor;          // curve parameter of the segment being drawn
-    float divisor;         // divides the height of each segment's second end
-    float step;            // curve parameter from one segment to the next
-    float lineWidth;       // GL line width of the curve, pixels
+    float cursor;     // curve parameter of the segment being drawn
+    float divisor;    // divides the height of each segment's second end
+    float step;       // curve parameter from one segment to the next
+    float lineWidth;  // GL line width of the curve, pixels
     float red;
     float green;
     float blue;
     bool redRising;
     bool greenRising;
     bool blueRising;
-    bool growing;          // step/divisor cycle: true = grow, false = shrink
+    bool growing;  // step/divisor cycle: true = grow, false = shrink
     bool lineWidthRising;
-    int32_t floorCount;    // shrink-mode hits of the 0.1 floor in a row
-    float phase;           // phase of the sine curve, radians
+    int32_t floorCount;  // shrink-mode hits of the 0.1 floor in a row
+    float phase;         // phase of the sine curve, radians
 
     Wave();
     ~Wave();

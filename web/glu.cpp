@@ -61,8 +61,7 @@ bool is_power_of_two(GLsizei n)
 
 // Halves an image (rows packed tight) with GLU's box filter: each texel is the
 // rounded mean of a 2x2 block, or of a pair where one side is already 1.
-std::vector<uint8_t> halve(const std::vector<uint8_t>& image, int width, int height,
-                           int components)
+std::vector<uint8_t> halve(const std::vector<uint8_t>& image, int width, int height, int components)
 {
     const int new_width = width > 1 ? width / 2 : 1;
     const int new_height = height > 1 ? height / 2 : 1;
@@ -91,8 +90,8 @@ std::vector<uint8_t> halve(const std::vector<uint8_t>& image, int width, int hei
 
 }  // namespace
 
-void look_at(double eyeX, double eyeY, double eyeZ, double centerX, double centerY,
-             double centerZ, double upX, double upY, double upZ)
+void look_at(double eyeX, double eyeY, double eyeZ, double centerX, double centerY, double centerZ,
+             double upX, double upY, double upZ)
 {
     float forward[3] = {static_cast<float>(centerX - eyeX), static_cast<float>(centerY - eyeY),
                         static_cast<float>(centerZ - eyeZ)};
@@ -107,10 +106,8 @@ void look_at(double eyeX, double eyeY, double eyeZ, double centerX, double cente
 
     // Column-major, as the GL reads it.
     const GLfloat m[16] = {
-        side[0], up[0], -forward[0], 0.0f,
-        side[1], up[1], -forward[1], 0.0f,
-        side[2], up[2], -forward[2], 0.0f,
-        0.0f,    0.0f,  0.0f,        1.0f,
+        side[0], up[0], -forward[0], 0.0f, side[1], up[1], -forward[1], 0.0f,
+        side[2], up[2], -forward[2], 0.0f, 0.0f,    0.0f,  0.0f,        1.0f,
     };
     glMultMatrixf(m);
     glTranslated(-eyeX, -eyeY, -eyeZ);

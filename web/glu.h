@@ -14,8 +14,8 @@ namespace webglu {
 // gluLookAt: multiplies the current matrix by a camera at the eye looking at
 // the centre with the given up direction, worked in single precision as GLU
 // does, then translates by minus the eye.
-void look_at(double eyeX, double eyeY, double eyeZ, double centerX, double centerY,
-             double centerZ, double upX, double upY, double upZ);
+void look_at(double eyeX, double eyeY, double eyeZ, double centerX, double centerY, double centerZ,
+             double upX, double upY, double upZ);
 
 // gluPerspective: multiplies the current matrix by a perspective projection
 // (vertical field of view in degrees). Degenerate arguments (zNear == zFar,

@@ -77,8 +77,7 @@ void flush_lines()
 
 bool is_collected_mode(GLenum mode)
 {
-    return mode == GL_LINES || mode == GL_LINE_STRIP || mode == GL_LINE_LOOP ||
-           mode == GL_POINTS;
+    return mode == GL_LINES || mode == GL_LINE_STRIP || mode == GL_LINE_LOOP || mode == GL_POINTS;
 }
 
 void line_vertex(float x, float y, float z, float w)
@@ -243,7 +242,10 @@ Uint32 frames_run = 0;
 [[noreturn]] void bad_schedule(const std::string& message)
 {
     std::fprintf(stderr, "web: %s\n", message.c_str());
-    EM_ASM({ if (Module.onDemoEnd) Module.onDemoEnd("error"); });
+    EM_ASM({
+        if (Module.onDemoEnd)
+            Module.onDemoEnd("error");
+    });
     std::exit(2);
 }
 
@@ -275,7 +277,8 @@ void parse_schedule(int argc, char** argv)
             bad_schedule("frames needs fps");
         if (rate && !frames)
             bad_schedule("fps needs frames");
-        frame_count = rate ? schedule::number(frames, "frames") : static_cast<Uint32>(test_clock.length());
+        frame_count =
+            rate ? schedule::number(frames, "frames") : static_cast<Uint32>(test_clock.length());
         if (rate && frame_count == 0)
             bad_schedule("frames: must be at least 1");
     } catch (const schedule::Refused& refused) {
@@ -288,7 +291,12 @@ void end_demo(const char* reason)
     emscripten_cancel_main_loop();
     // The desktop's process ends here and takes the sound with it.
     Mix_HaltMusic();
-    EM_ASM({ if (Module.onDemoEnd) Module.onDemoEnd(UTF8ToString($0)); }, reason);
+    EM_ASM(
+        {
+            if (Module.onDemoEnd)
+                Module.onDemoEnd(UTF8ToString($0));
+        },
+        reason);
 }
 
 // In test mode the run ends as "test" also when the demo ends first.
@@ -304,11 +312,17 @@ void browser_frame()
 
 // The page asks how the music fares (loaded, playing, where) through this.
 EM_JS(void, publish_music_state, (), {
-    Module.musicState = function() {
+    Module.musicState = function()
+    {
         var audio = SDL.music.audio;
-        if (!audio) return null;
-        return {playing: !audio.paused, muted: !!audio.muted,
-                time: audio.currentTime, duration: audio.duration};
+        if (!audio)
+            return null;
+        return {
+            playing : !audio.paused,
+            muted : !!audio.muted,
+            time : audio.currentTime,
+            duration : audio.duration
+        };
     };
 });
 

@@ -73,39 +73,37 @@
 
 // X(return type, name, (parameters), (arguments)): the calls that draw the
 // pending line batch before they reach the GL (or GLU, or SDL).
-#define VORNA_WEB_FLUSHED_CALLS(X)                                                            \
-    X(void, glBindTexture, (GLenum target, GLuint texture), (target, texture))                \
-    X(void, glBlendEquation, (GLenum mode), (mode))                                           \
-    X(void, glBlendFunc, (GLenum sfactor, GLenum dfactor), (sfactor, dfactor))                \
-    X(void, glClear, (GLbitfield mask), (mask))                                               \
-    X(void, glClearColor, (GLclampf r, GLclampf g, GLclampf b, GLclampf a), (r, g, b, a))     \
-    X(void, glDisable, (GLenum cap), (cap))                                                   \
-    X(void, glEnable, (GLenum cap), (cap))                                                    \
-    X(void, glGenTextures, (GLsizei n, GLuint * textures), (n, textures))                     \
-    X(void, glGetIntegerv, (GLenum pname, GLint * params), (pname, params))                   \
-    X(void, glLoadIdentity, (void), ())                                                       \
-    X(void, glMatrixMode, (GLenum mode), (mode))                                              \
-    X(void, glOrtho,                                                                          \
-      (GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f),               \
-      (l, r, b, t, n, f))                                                                     \
-    X(void, glPixelStorei, (GLenum pname, GLint param), (pname, param))                       \
-    X(void, glPopMatrix, (void), ())                                                          \
-    X(void, glPushMatrix, (void), ())                                                         \
-    X(void, glScalef, (GLfloat x, GLfloat y, GLfloat z), (x, y, z))                           \
-    X(void, glTexCoord2f, (GLfloat s, GLfloat t), (s, t))                                     \
-    X(void, glTexParameteri, (GLenum target, GLenum pname, GLint param),                      \
-      (target, pname, param))                                                                 \
-    X(void, glTranslatef, (GLfloat x, GLfloat y, GLfloat z), (x, y, z))                       \
-    X(GLint, gluBuild2DMipmaps,                                                               \
-      (GLenum target, GLint internal_format, GLsizei width, GLsizei height, GLenum format,    \
-       GLenum type, const void* data),                                                        \
-      (target, internal_format, width, height, format, type, data))                           \
-    X(void, gluLookAt,                                                                        \
-      (GLdouble ex, GLdouble ey, GLdouble ez, GLdouble cx, GLdouble cy, GLdouble cz,          \
-       GLdouble ux, GLdouble uy, GLdouble uz),                                                \
-      (ex, ey, ez, cx, cy, cz, ux, uy, uz))                                                   \
-    X(void, gluPerspective, (GLdouble fovy, GLdouble aspect, GLdouble z_near, GLdouble z_far), \
-      (fovy, aspect, z_near, z_far))                                                          \
+#define VORNA_WEB_FLUSHED_CALLS(X)                                                                \
+    X(void, glBindTexture, (GLenum target, GLuint texture), (target, texture))                    \
+    X(void, glBlendEquation, (GLenum mode), (mode))                                               \
+    X(void, glBlendFunc, (GLenum sfactor, GLenum dfactor), (sfactor, dfactor))                    \
+    X(void, glClear, (GLbitfield mask), (mask))                                                   \
+    X(void, glClearColor, (GLclampf r, GLclampf g, GLclampf b, GLclampf a), (r, g, b, a))         \
+    X(void, glDisable, (GLenum cap), (cap))                                                       \
+    X(void, glEnable, (GLenum cap), (cap))                                                        \
+    X(void, glGenTextures, (GLsizei n, GLuint * textures), (n, textures))                         \
+    X(void, glGetIntegerv, (GLenum pname, GLint * params), (pname, params))                       \
+    X(void, glLoadIdentity, (void), ())                                                           \
+    X(void, glMatrixMode, (GLenum mode), (mode))                                                  \
+    X(void, glOrtho, (GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f),    \
+      (l, r, b, t, n, f))                                                                         \
+    X(void, glPixelStorei, (GLenum pname, GLint param), (pname, param))                           \
+    X(void, glPopMatrix, (void), ())                                                              \
+    X(void, glPushMatrix, (void), ())                                                             \
+    X(void, glScalef, (GLfloat x, GLfloat y, GLfloat z), (x, y, z))                               \
+    X(void, glTexCoord2f, (GLfloat s, GLfloat t), (s, t))                                         \
+    X(void, glTexParameteri, (GLenum target, GLenum pname, GLint param), (target, pname, param))  \
+    X(void, glTranslatef, (GLfloat x, GLfloat y, GLfloat z), (x, y, z))                           \
+    X(GLint, gluBuild2DMipmaps,                                                                   \
+      (GLenum target, GLint internal_format, GLsizei width, GLsizei height, GLenum format,        \
+       GLenum type, const void* data),                                                            \
+      (target, internal_format, width, height, format, type, data))                               \
+    X(void, gluLookAt,                                                                            \
+      (GLdouble ex, GLdouble ey, GLdouble ez, GLdouble cx, GLdouble cy, GLdouble cz, GLdouble ux, \
+       GLdouble uy, GLdouble uz),                                                                 \
+      (ex, ey, ez, cx, cy, cz, ux, uy, uz))                                                       \
+    X(void, gluPerspective, (GLdouble fovy, GLdouble aspect, GLdouble z_near, GLdouble z_far),    \
+      (fovy, aspect, z_near, z_far))                                                              \
     X(void, SDL_GL_SwapBuffers, (void), ())
 
 #if defined(__cplusplus) && defined(VORNA_WEB_RENAMES)

@@ -43,10 +43,9 @@ void draw(const widelines::Vertex* vertices, std::size_t count, float size)
         const float left = static_cast<float>((x0 >> 8) + 1);
         const float top = static_cast<float>((y0 + 255) >> 8);
         const float cx = left + half, cy = top + half;
-        placed.push_back(transform::Corner{(cx - t.offset_x) / t.scale_x,
-                                           (cy - t.offset_y) / t.scale_y,
-                                           std::min(1.0f, std::max(-1.0f, z * reciprocal)), v.r,
-                                           v.g, v.b, v.a});
+        placed.push_back(
+            transform::Corner{(cx - t.offset_x) / t.scale_x, (cy - t.offset_y) / t.scale_y,
+                              std::min(1.0f, std::max(-1.0f, z * reciprocal)), v.r, v.g, v.b, v.a});
     }
 
     transform::draw(t, GL_POINTS, placed);

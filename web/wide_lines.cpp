@@ -139,12 +139,13 @@ Quad line_quad(float ax, float ay, float bx, float by, float half_width)
     const bool b_in_diamond = std::fabs(b_x) + std::fabs(b_y) < 0.5f;
     const float a_cross = fraction(ax) + a_y * slope;
     const float b_cross = fraction(bx) + b_y * slope;
-    const bool draw_a = a_in_diamond || (non_negative(-a_y) != non_negative(dy) &&
-                                         (non_negative(a_x) != non_negative(-dx) ||
-                                          (a_cross > 0.0f && a_cross < 1.0f)));
-    const bool draw_b = !b_in_diamond && non_negative(-b_y) == non_negative(dy) &&
-                        (non_negative(b_x) == non_negative(-dx) ||
-                         (b_cross >= 0.0f && b_cross < 1.0f));
+    const bool draw_a =
+        a_in_diamond ||
+        (non_negative(-a_y) != non_negative(dy) &&
+         (non_negative(a_x) != non_negative(-dx) || (a_cross > 0.0f && a_cross < 1.0f)));
+    const bool draw_b =
+        !b_in_diamond && non_negative(-b_y) == non_negative(dy) &&
+        (non_negative(b_x) == non_negative(-dx) || (b_cross >= 0.0f && b_cross < 1.0f));
     const float toward = dy > 0.0f ? 0.5f : -0.5f;
     bool quad_has_a, quad_has_b;
     if (dy > 0.0f) {
@@ -204,7 +205,6 @@ public:
     void draw() const { transform::draw(t, GL_TRIANGLES, corners); }
 
 private:
-
     Point to_clip(const Vertex& v) const
     {
         const float* const mvp = t.mvp;
@@ -228,8 +228,13 @@ private:
     // the GL would then cut the quad's triangles there: the depth is clamped.
     Corner corner(float x, float y, const Point& end) const
     {
-        return Corner{(x - t.offset_x) / t.scale_x, (y - t.offset_y) / t.scale_y,
-                      std::min(1.0f, std::max(-1.0f, end.z / end.w)), end.r, end.g, end.b, end.a};
+        return Corner{(x - t.offset_x) / t.scale_x,
+                      (y - t.offset_y) / t.scale_y,
+                      std::min(1.0f, std::max(-1.0f, end.z / end.w)),
+                      end.r,
+                      end.g,
+                      end.b,
+                      end.a};
     }
 
     const transform::Transform& t;

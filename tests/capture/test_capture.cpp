@@ -51,9 +51,9 @@ Result capture(std::vector<std::string> extra)
 // One stream's ffprobe fields, e.g. "codec_name" -> "h264".
 std::map<std::string, std::string> probe(const std::string& file, const std::string& stream)
 {
-    const std::string text = output_of({"ffprobe", "-v", "error", "-count_frames", "-select_streams",
-                                        stream, "-show_streams", "-of", "default=noprint_wrappers=1",
-                                        file});
+    const std::string text =
+        output_of({"ffprobe", "-v", "error", "-count_frames", "-select_streams", stream,
+                   "-show_streams", "-of", "default=noprint_wrappers=1", file});
     std::map<std::string, std::string> fields;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
@@ -92,8 +92,8 @@ std::vector<std::string> frame_hashes(const std::string& file)
 std::string rgb_frame(const std::string& file, int n)
 {
     return output_of({"ffmpeg", "-v", "error", "-i", file, "-vf",
-                      "select=eq(n\\," + std::to_string(n) + ")", "-frames:v", "1", "-f", "rawvideo",
-                      "-pix_fmt", "rgb24", "-"});
+                      "select=eq(n\\," + std::to_string(n) + ")", "-frames:v", "1", "-f",
+                      "rawvideo", "-pix_fmt", "rgb24", "-"});
 }
 
 double mean_difference(const std::string& a, const std::string& b)
@@ -149,7 +149,8 @@ std::string path_without(const fs::path& dir, const std::set<std::string>& left_
         std::error_code error;
         for (const fs::directory_entry& file : fs::directory_iterator(entry, error)) {
             const std::string name = file.path().filename().string();
-            if (!left_out.count(name) && !fs::exists(dir / name) && access(file.path().c_str(), X_OK) == 0)
+            if (!left_out.count(name) && !fs::exists(dir / name) &&
+                access(file.path().c_str(), X_OK) == 0)
                 fs::create_symlink(file.path(), dir / name, error);
         }
     }
@@ -303,12 +304,12 @@ TEST(Refusal, without_xvfb_it_says_that_no_virtual_display_can_be_had)
     const std::string path = path_without(dir.path() / "bin", {"Xvfb"});
     fs::create_directory(dir.path() / "out");
     // Without -d the capture wants its own virtual display.
-    const Result result = Command({kCapture, "-b", BUILD_DIR, "-o", dir / "out/vorna.mp4"})
-                              .set("PATH", path)
-                              .run();
+    const Result result =
+        Command({kCapture, "-b", BUILD_DIR, "-o", dir / "out/vorna.mp4"}).set("PATH", path).run();
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err,
-              "capture: no virtual X display: Xvfb or xauth not found: apt-get install xvfb xauth\n");
+    EXPECT_EQ(
+        result.err,
+        "capture: no virtual X display: Xvfb or xauth not found: apt-get install xvfb xauth\n");
     EXPECT_TRUE(names_in(dir.path() / "out").empty());
 }
 
@@ -361,7 +362,8 @@ TEST(Refusal, a_demo_that_fails_at_start_up_is_reported_in_its_own_words)
     fs::create_directory(dir.path() / "out");
     const Result result = capture({"-m", dir / "media", "-r", "5", "-o", dir / "out/vorna.mp4"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(contains(result.err, "capture: the demo failed (exit status 1) after 0 of 151 frames"))
+    EXPECT_TRUE(
+        contains(result.err, "capture: the demo failed (exit status 1) after 0 of 151 frames"))
         << result.err;
     EXPECT_TRUE(contains(result.err, "Loading text1.png\ndemo: ")) << result.err;
     EXPECT_TRUE(names_in(dir.path() / "out").empty());
@@ -370,10 +372,21 @@ TEST(Refusal, a_demo_that_fails_at_start_up_is_reported_in_its_own_words)
 TEST(Refusal, bad_arguments_end_it_with_status_2_before_anything_runs)
 {
     Scratch dir;
-    const std::vector<std::vector<std::string>> cases{
-        {"-r", "0"}, {"-r", "1001"}, {"-r", "29.97"}, {"-r", "x"}, {"-s", "30.5"},
-        {"-s", "-1"}, {"-s", "1e3"}, {"-r"},        {"-q"},       {"extra"},
-        {"-t", "x"},  {"-t", "-1"},  {"-s", "1", "-t", "1"},     {"-C", "."}, {"--"}};
+    const std::vector<std::vector<std::string>> cases{{"-r", "0"},
+                                                      {"-r", "1001"},
+                                                      {"-r", "29.97"},
+                                                      {"-r", "x"},
+                                                      {"-s", "30.5"},
+                                                      {"-s", "-1"},
+                                                      {"-s", "1e3"},
+                                                      {"-r"},
+                                                      {"-q"},
+                                                      {"extra"},
+                                                      {"-t", "x"},
+                                                      {"-t", "-1"},
+                                                      {"-s", "1", "-t", "1"},
+                                                      {"-C", "."},
+                                                      {"--"}};
     for (const std::vector<std::string>& args : cases) {
         std::vector<std::string> all = args;
         all.insert(all.begin(), {"-o", dir / "vorna.mp4"});
@@ -431,8 +444,8 @@ const std::string kTone = TONE_PROGRAM;
 // The capture's frames at the centre pixel's red, one per frame.
 std::vector<int> centre_reds(const std::string& file, int width, int height)
 {
-    const std::string raw =
-        output_of({"ffmpeg", "-v", "error", "-i", file, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    const std::string raw = output_of(
+        {"ffmpeg", "-v", "error", "-i", file, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
     const size_t frame = size_t(width) * height * 3;
     std::vector<int> reds;
     for (size_t at = 0; at + frame <= raw.size(); at += frame)
@@ -505,14 +518,16 @@ TEST(Program, every_second_of_its_picture_and_its_sound_agree_and_two_captures_a
     const std::vector<int16_t> heard = samples_of(dir / "a.mp4", tone::kRate, 1);
     ASSERT_GE(heard.size(), size_t(seconds * tone::kRate));
     for (int s = 0; s < seconds; ++s) {
-        const double pitch = pitch_heard(heard, s * tone::kRate + 1000, (s + 1) * tone::kRate - 1000);
+        const double pitch =
+            pitch_heard(heard, s * tone::kRate + 1000, (s + 1) * tone::kRate - 1000);
         EXPECT_NEAR(pitch, tone::pitch(unsigned(s)), 2.0) << "second " << s;
     }
     // And to the sample: each step of the tone lies where its second begins.
     long largest = 0;
     for (unsigned s = 1; s < unsigned(seconds); ++s)
         largest = std::max(largest, std::abs(tone_offset(heard, s, tone::kRate / fps)));
-    std::cout << "largest audio/video offset: " << largest << " samples at " << tone::kRate << " Hz" << std::endl;
+    std::cout << "largest audio/video offset: " << largest << " samples at " << tone::kRate << " Hz"
+              << std::endl;
     EXPECT_LE(largest, 2);
 
     EXPECT_EQ(frame_hashes(dir / "a.mp4"), frame_hashes(dir / "b.mp4"));
@@ -525,8 +540,9 @@ TEST(Program, that_is_missing_ends_at_once_or_opens_no_opengl_window_is_refused_
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         {{"/nonexistent/program"}, "capture: no such program: /nonexistent/program\n"},
         {{kTone, "exit"}, "capture: capture_tone ended without drawing a frame (exit status 0)\n"},
-        {{kTone, "nogl"}, "capture: capture_tone opened a window without OpenGL (160x120): "
-                          "only OpenGL programs can be recorded\n"},
+        {{kTone, "nogl"},
+         "capture: capture_tone opened a window without OpenGL (160x120): "
+         "only OpenGL programs can be recorded\n"},
     };
     for (const auto& [program, said] : cases) {
         Scratch dir;

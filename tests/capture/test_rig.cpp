@@ -35,7 +35,8 @@ TEST(RigVideo, streams_every_frame_raw_exactly_as_it_saves_them)
     EXPECT_EQ(outcome.status, 0) << outcome.err;
 
     std::ifstream in(run.output("video.raw"), std::ios::binary);
-    const std::vector<char> video((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<char> video((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
     const size_t frame_size = 1280 * 720 * 3;
     ASSERT_EQ(video.size(), 3 * frame_size);
     for (unsigned k = 0; k < 3; ++k) {
@@ -66,8 +67,10 @@ TEST(RigConfiguration, a_malformed_variable_stops_the_program_at_load_with_one_l
 {
     for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
              // The clock's grammar is tested in test_schedule; one case shows the rig uses it.
-             {"RIG_TICKS", "0,1s"}, {"RIG_EVENTS", "3:space"},
-             {"RIG_FRAMES", "1x"}, {"RIG_VIDEO_FORMAT", "yuv"},
+             {"RIG_TICKS", "0,1s"},
+             {"RIG_EVENTS", "3:space"},
+             {"RIG_FRAMES", "1x"},
+             {"RIG_VIDEO_FORMAT", "yuv"},
              // The sound follows a frame rate, which a tick list has not.
              {"RIG_AUDIO", "/nonexistent/audio.wav"}}) {
         DemoRun run;
@@ -77,6 +80,7 @@ TEST(RigConfiguration, a_malformed_variable_stops_the_program_at_load_with_one_l
         EXPECT_TRUE(outcome.exited);
         EXPECT_EQ(outcome.status, 2) << name;
         EXPECT_EQ(outcome.err.rfind("rig: " + name + ": ", 0), 0u) << outcome.err;
-        EXPECT_EQ(outcome.err.find("Loading"), std::string::npos) << "the demo ran: " << outcome.err;
+        EXPECT_EQ(outcome.err.find("Loading"), std::string::npos)
+            << "the demo ran: " << outcome.err;
     }
 }

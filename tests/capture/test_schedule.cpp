@@ -29,7 +29,11 @@ TEST(Schedule, accepts_a_list_or_a_rate_from_a_start_and_refuses_the_rest_naming
     const Case cases[] = {
         // A list: frame K reads entry K, past the end the last; values may go back.
         {"0", nullptr, nullptr, {0, 0, 0, 0, 0}, ""},
-        {"5000,10,4294967295", nullptr, nullptr, {5000, 10, 4294967295, 4294967295, 4294967295}, ""},
+        {"5000,10,4294967295",
+         nullptr,
+         nullptr,
+         {5000, 10, 4294967295, 4294967295, 4294967295},
+         ""},
         {"007", nullptr, nullptr, {7, 7, 7, 7, 7}, ""},
         // A rate: start + floor(K * 1000 / fps), in whole milliseconds.
         {nullptr, "60", nullptr, {0, 16, 33, 50, 16666}, ""},
@@ -45,7 +49,11 @@ TEST(Schedule, accepts_a_list_or_a_rate_from_a_start_and_refuses_the_rest_naming
         {"-1", nullptr, nullptr, {}, "TICKS: \"-1\" is not a number"},
         {" 1", nullptr, nullptr, {}, "TICKS: \" 1\" is not a number"},
         {"4294967296", nullptr, nullptr, {}, "TICKS: 4294967296 is out of range"},
-        {"99999999999999999999", nullptr, nullptr, {}, "TICKS: 99999999999999999999 is out of range"},
+        {"99999999999999999999",
+         nullptr,
+         nullptr,
+         {},
+         "TICKS: 99999999999999999999 is out of range"},
         {nullptr, "0", nullptr, {}, "FPS: must be at least 1"},
         {nullptr, "60fps", nullptr, {}, "FPS: \"60fps\" is not a number"},
         {nullptr, "60", "1.5", {}, "START: \"1.5\" is not a number"},
@@ -53,8 +61,8 @@ TEST(Schedule, accepts_a_list_or_a_rate_from_a_start_and_refuses_the_rest_naming
         {nullptr, nullptr, "9000", {}, "START needs FPS"},
     };
     for (const Case& c : cases) {
-        const std::string name = std::string(c.ticks ? c.ticks : "-") + " / " + (c.fps ? c.fps : "-") +
-                                 " / " + (c.start ? c.start : "-");
+        const std::string name = std::string(c.ticks ? c.ticks : "-") + " / " +
+                                 (c.fps ? c.fps : "-") + " / " + (c.start ? c.start : "-");
         try {
             const schedule::Clock clock = schedule::Clock::parse(c.ticks, c.fps, c.start, names);
             EXPECT_EQ(c.refusal, "") << name << " was accepted";

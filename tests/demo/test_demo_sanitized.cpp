@@ -24,8 +24,8 @@ TEST(SanitizedDemo, plays_every_window_to_the_end_and_exits_0_with_no_sanitizer_
     EXPECT_FALSE(outcome.timed_out);
     EXPECT_TRUE(outcome.exited) << "killed by signal " << outcome.signal << "\n" << outcome.err;
     EXPECT_EQ(outcome.status, 0) << outcome.err;
-    for (const char* report : {"AddressSanitizer", "LeakSanitizer", "UndefinedBehaviorSanitizer",
-                               "runtime error:"})
+    for (const char* report :
+         {"AddressSanitizer", "LeakSanitizer", "UndefinedBehaviorSanitizer", "runtime error:"})
         EXPECT_EQ(outcome.err.find(report), std::string::npos) << outcome.err;
 
     // The last frame is the first whose clock passes 30 s: 30000 ms already does,

@@ -187,7 +187,7 @@ TEST(RadarRender, quadrants_run_clockwise_from_plus_y_and_skip_points_on_an_axis
         float x, y;
         int32_t quadrant;
     };
-    const Case cases[] = {{5, 5, 1}, {5, -5, 2}, {-5, -5, 3}, {-5, 5, 4},
+    const Case cases[] = {{5, 5, 1},  {5, -5, 2}, {-5, -5, 3}, {-5, 5, 4},
                           {5, 0, 77}, {0, 5, 77}, {-5, 0, 77}, {0, -5, 77}};
     for (const Case& c : cases) {
         Radar radar;

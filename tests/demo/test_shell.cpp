@@ -222,19 +222,20 @@ TEST(StartUpFailure, a_video_driver_without_opengl_cannot_open_the_window)
     DemoRun run;
     run.set_env("SDL_VIDEODRIVER", "dummy");
     // The reason is SDL's own words, and the two SDLs word it differently.
-    expect_startup_failure(run.run(), std::string("demo: cannot open a 1280x720 OpenGL window: ") +
-                                          (on_sdl12_compat()
-                                               ? "OpenGL support is either not configured in SDL "
-                                                 "or not available in current SDL video driver (dummy)"
-                                               : "OpenGL not available"));
+    expect_startup_failure(
+        run.run(), std::string("demo: cannot open a 1280x720 OpenGL window: ") +
+                       (on_sdl12_compat() ? "OpenGL support is either not configured in SDL "
+                                            "or not available in current SDL video driver (dummy)"
+                                          : "OpenGL not available"));
 }
 
 TEST(StartUpFailure, a_failing_glew_is_reported_with_its_reason)
 {
     DemoRun run;
     run.preload(glew_fail_library());
-    expect_startup_failure(run.run(), "demo: cannot load the OpenGL entry points (GLEW): "
-                                      "GL 1.1 and up are not supported");
+    expect_startup_failure(run.run(),
+                           "demo: cannot load the OpenGL entry points (GLEW): "
+                           "GL 1.1 and up are not supported");
 }
 
 TEST(StartUpFailure, a_missing_image_ends_the_demo_before_the_first_frame)
@@ -366,9 +367,9 @@ TEST(CameraPath, passes_within_a_thousandth_of_the_origin_near_five_pi_seconds)
     EXPECT_EQ(eye.x, -0x1.8d155ep-11f);
     EXPECT_EQ(eye.y, -0x1.dc800ap-12f);
     EXPECT_EQ(eye.z, -0x1.3daab2p-13f);
-    const double distance = std::sqrt(static_cast<double>(eye.x) * eye.x +
-                                      static_cast<double>(eye.y) * eye.y +
-                                      static_cast<double>(eye.z) * eye.z);
+    const double distance =
+        std::sqrt(static_cast<double>(eye.x) * eye.x + static_cast<double>(eye.y) * eye.y +
+                  static_cast<double>(eye.z) * eye.z);
     EXPECT_LT(distance, 0.001);
     EXPECT_GT(distance, 0.0);
 }

@@ -46,8 +46,8 @@ void __wrap_glScalef(GLfloat x, GLfloat y, GLfloat z)
 namespace {
 
 // Clock values where sin(3t) in single precision is exactly 1 and -1.
-const float peak_time = 0.52359879f;    // pi/6 as a float
-const float trough_time = 1.5707964f;   // pi/2 as a float
+const float peak_time = 0.52359879f;   // pi/6 as a float
+const float trough_time = 1.5707964f;  // pi/2 as a float
 
 // --- Image writers -------------------------------------------------------------
 
@@ -67,8 +67,9 @@ void write_png(const std::string& path, int width, int height, int colour_type,
     std::string raw;
     for (int row = 0; row < height; ++row) {
         raw.push_back(0);  // no filter
-        raw.append(reinterpret_cast<const char*>(&pixels[static_cast<size_t>(row) * width * channels]),
-                   static_cast<size_t>(width) * channels);
+        raw.append(
+            reinterpret_cast<const char*>(&pixels[static_cast<size_t>(row) * width * channels]),
+            static_cast<size_t>(width) * channels);
     }
     std::string header;
     put_be32(header, static_cast<uint32_t>(width));
@@ -113,9 +114,9 @@ void write_tga16(const std::string& path, int width, int height)
 void write_bmp(const std::string& path, int width, int height, int bits, uint8_t value)
 {
     SDL_Surface* surface =
-        bits == 8 ? SDL_CreateRGBSurface(SDL_SWSURFACE, width, height, 8, 0, 0, 0, 0)
-                  : SDL_CreateRGBSurface(SDL_SWSURFACE, width, height, 24, 0xff0000, 0xff00,
-                                         0xff, 0);
+        bits == 8
+            ? SDL_CreateRGBSurface(SDL_SWSURFACE, width, height, 8, 0, 0, 0, 0)
+            : SDL_CreateRGBSurface(SDL_SWSURFACE, width, height, 24, 0xff0000, 0xff00, 0xff, 0);
     ASSERT_NE(surface, nullptr);
     if (bits == 8) {
         // A palette without greys: index i is (255 - i, i, 128).
@@ -212,7 +213,8 @@ protected:
     void TearDown() override
     {
         std::filesystem::remove_all(dir);
-        EXPECT_TRUE(live_surfaces.empty()) << live_surfaces.size() << " decoded surface(s) never freed";
+        EXPECT_TRUE(live_surfaces.empty())
+            << live_surfaces.size() << " decoded surface(s) never freed";
     }
 
     std::string path(const std::string& name) const { return dir + "/" + name; }

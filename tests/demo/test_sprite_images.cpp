@@ -54,23 +54,40 @@ enum class Damage {
 const char* name(Damage damage)
 {
     switch (damage) {
-    case Damage::none: return "intact";
-    case Damage::missing: return "missing";
-    case Damage::truncated: return "truncated in the image";
-    case Damage::truncated_end: return "truncated in the end marker";
-    case Damage::bad_signature: return "bad signature";
-    case Damage::header_crc: return "header checksum";
-    case Damage::data_crc: return "data checksum";
-    case Damage::zlib_checksum: return "zlib checksum";
-    case Damage::bad_filter: return "bad row filter";
-    case Damage::short_data: return "short image data";
-    case Damage::long_data: return "long image data";
-    case Damage::unknown_critical: return "unknown critical chunk";
-    case Damage::unknown_ancillary: return "unknown ancillary chunk";
-    case Damage::ancillary_crc: return "ancillary checksum";
-    case Damage::bad_header: return "impossible header";
-    case Damage::end_crc: return "end marker checksum";
-    case Damage::trailing_bytes: return "trailing bytes";
+    case Damage::none:
+        return "intact";
+    case Damage::missing:
+        return "missing";
+    case Damage::truncated:
+        return "truncated in the image";
+    case Damage::truncated_end:
+        return "truncated in the end marker";
+    case Damage::bad_signature:
+        return "bad signature";
+    case Damage::header_crc:
+        return "header checksum";
+    case Damage::data_crc:
+        return "data checksum";
+    case Damage::zlib_checksum:
+        return "zlib checksum";
+    case Damage::bad_filter:
+        return "bad row filter";
+    case Damage::short_data:
+        return "short image data";
+    case Damage::long_data:
+        return "long image data";
+    case Damage::unknown_critical:
+        return "unknown critical chunk";
+    case Damage::unknown_ancillary:
+        return "unknown ancillary chunk";
+    case Damage::ancillary_crc:
+        return "ancillary checksum";
+    case Damage::bad_header:
+        return "impossible header";
+    case Damage::end_crc:
+        return "end marker checksum";
+    case Damage::trailing_bytes:
+        return "trailing bytes";
     }
     return "?";
 }
@@ -174,10 +191,18 @@ void write_image(std::mt19937& random, const Image& image, const std::string& pa
     header += std::string(3, '\0');
     if (damage == Damage::bad_header) {
         switch (random() % 4) {
-        case 0: header[3] = 0, header[2] = 0, header[1] = 0, header[0] = 0; break;  // width 0
-        case 1: header[7] = 0, header[6] = 0, header[5] = 0, header[4] = 0; break;  // height 0
-        case 2: header[9] = 5; break;                                               // no colour type 5
-        default: header[8] = 3; break;                                              // no depth 3
+        case 0:
+            header[3] = 0, header[2] = 0, header[1] = 0, header[0] = 0;
+            break;  // width 0
+        case 1:
+            header[7] = 0, header[6] = 0, header[5] = 0, header[4] = 0;
+            break;  // height 0
+        case 2:
+            header[9] = 5;
+            break;  // no colour type 5
+        default:
+            header[8] = 3;
+            break;  // no depth 3
         }
     }
 
@@ -199,7 +224,7 @@ void write_image(std::mt19937& random, const Image& image, const std::string& pa
         png += text;
     }
 
-    const int rows = damage == Damage::short_data ? image.height - 1
+    const int rows = damage == Damage::short_data  ? image.height - 1
                      : damage == Damage::long_data ? image.height + 1
                                                    : image.height;
     std::string raw = image_rows(random, image, rows);
@@ -269,13 +294,17 @@ Image random_image(std::mt19937& random)
             const size_t entries = 1 + random() % (1u << image.depth);
             image.transparency.assign(entries, '\xff');
             switch (random() % 4) {
-            case 0: break;
-            case 1: image.transparency[random() % entries] = 0; break;
+            case 0:
+                break;
+            case 1:
+                image.transparency[random() % entries] = 0;
+                break;
             case 2:
                 image.transparency[random() % entries] = 0;
                 image.transparency[random() % entries] = 0;
                 break;
-            default: image.transparency[random() % entries] = static_cast<char>(1 + random() % 254);
+            default:
+                image.transparency[random() % entries] = static_cast<char>(1 + random() % 254);
             }
         }
         break;
@@ -354,8 +383,8 @@ protected:
     {
         const std::string path = dir + "/image-" + std::to_string(index) + ".png";
         write_image(random, image, path);
-        const std::string where =
-            "seed " + std::to_string(seed) + ", image " + std::to_string(index) + ": " + image.describe();
+        const std::string where = "seed " + std::to_string(seed) + ", image " +
+                                  std::to_string(index) + ": " + image.describe();
 
         log.str("");
         const int decoded_before = surfaces_decoded;
@@ -443,10 +472,10 @@ TEST_F(SpriteImages, pngs_cut_short_fail_as_not_found_unless_only_the_end_marker
 TEST_F(SpriteImages, damaged_pngs_fail_as_not_found_unless_the_damage_lies_where_decoders_may_skip)
 {
     const Damage damages[] = {
-        Damage::bad_signature, Damage::header_crc,       Damage::data_crc,
-        Damage::zlib_checksum, Damage::bad_filter,       Damage::short_data,
-        Damage::long_data,     Damage::unknown_critical, Damage::unknown_ancillary,
-        Damage::ancillary_crc, Damage::bad_header,       Damage::end_crc,
+        Damage::bad_signature,  Damage::header_crc,       Damage::data_crc,
+        Damage::zlib_checksum,  Damage::bad_filter,       Damage::short_data,
+        Damage::long_data,      Damage::unknown_critical, Damage::unknown_ancillary,
+        Damage::ancillary_crc,  Damage::bad_header,       Damage::end_crc,
         Damage::trailing_bytes,
     };
     const unsigned seed = 1103;

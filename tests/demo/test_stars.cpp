@@ -296,12 +296,11 @@ TEST(StarfieldRender, sends_every_star_with_its_colour_and_the_field_alpha_even_
         const float window_y = (star.position[1] + 101.0f) / 202.0f * 720.0f;
         const bool ok = entry[0] == GL_POINT_TOKEN && std::abs(entry[1] - window_x) < 0.01f &&
                         std::abs(entry[2] - window_y) < 0.01f && entry[4] == star.color[0] &&
-                        entry[5] == star.color[1] && entry[6] == star.color[2] &&
-                        entry[7] == 0.0f;
+                        entry[5] == star.color[1] && entry[6] == star.color[2] && entry[7] == 0.0f;
         if (!ok && wrong++ == 0)
-            ADD_FAILURE() << "star " << i << " arrived as token " << entry[0] << " at ("
-                          << entry[1] << ", " << entry[2] << ") colour (" << entry[4] << ", "
-                          << entry[5] << ", " << entry[6] << ", " << entry[7] << ")";
+            ADD_FAILURE() << "star " << i << " arrived as token " << entry[0] << " at (" << entry[1]
+                          << ", " << entry[2] << ") colour (" << entry[4] << ", " << entry[5]
+                          << ", " << entry[6] << ", " << entry[7] << ")";
     }
     EXPECT_EQ(wrong, 0u);
 }
@@ -318,8 +317,7 @@ TEST(StarfieldRender, draws_the_first_7500_stars_one_pixel_wide_and_the_last_250
         const int expected = i < 7500 ? 1 : 9;
         const int lit = lit_pixels_in_cell(frame, i);
         if (lit != expected && wrong++ == 0)
-            ADD_FAILURE() << "star " << i << " covers " << lit << " pixels, expected "
-                          << expected;
+            ADD_FAILURE() << "star " << i << " covers " << lit << " pixels, expected " << expected;
     }
     EXPECT_EQ(wrong, 0u);
 

@@ -53,10 +53,7 @@ Image load_media(const std::string& name)
 struct Rect {
     int left, bottom, right, top;
 
-    bool contains(int x, int y) const
-    {
-        return x >= left && x <= right && y >= bottom && y <= top;
-    }
+    bool contains(int x, int y) const { return x >= left && x <= right && y >= bottom && y <= top; }
 };
 
 bool in_any(const std::vector<Rect>& rects, int x, int y)
@@ -326,7 +323,8 @@ TEST(Fades, the_starfield_holds_then_fades_out_and_is_gone_after_10_seconds)
     expect_starfield_at(run.frame(3), 0.25, logo_area);
     expect_starfield_at(run.frame(4), 0.025, logo_area);
 
-    const WorldPixels after = world_pixels(run.frame(5), {logo_area[0], sprite_area(text1, 650, 25)});
+    const WorldPixels after =
+        world_pixels(run.frame(5), {logo_area[0], sprite_area(text1, 650, 25)});
     EXPECT_EQ(after.other, 0);  // no stars, only the wave
     EXPECT_GT(after.wave, 1000);
 }
@@ -506,6 +504,7 @@ TEST(Sdl12Compat, frames_equal_classic_sdl_frames_to_the_byte)
     expect_clean_exit(classic.wait());
     expect_clean_exit(compat.wait());
     EXPECT_EQ(frames, 30u * fps + 1);
-    EXPECT_TRUE(differing.empty()) << differing.size() << " of " << frames << " frames differ, the first at "
-                                   << differing[0] * 1000 / fps << " ms";
+    EXPECT_TRUE(differing.empty())
+        << differing.size() << " of " << frames << " frames differ, the first at "
+        << differing[0] * 1000 / fps << " ms";
 }

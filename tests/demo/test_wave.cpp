@@ -140,8 +140,8 @@ TEST(WaveUpdate, step_cycle_repeats_every_885_calls_with_the_divisor_59_higher)
 
 TEST(WaveUpdate, line_width_runs_with_period_12_through_negative_widths)
 {
-    const float expected[] = {11, 21, 31, 41, 41, 31, 21, 11, 1, -9, -9, 1,
-                              11, 21, 31, 41, 41, 31, 21, 11, 1, -9, -9, 1, 11};
+    const float expected[] = {11, 21, 31, 41, 41, 31, 21, 11, 1,  -9, -9, 1, 11,
+                              21, 31, 41, 41, 31, 21, 11, 1,  -9, -9, 1,  11};
     Wave wave;
     for (float width : expected) {
         wave.update();

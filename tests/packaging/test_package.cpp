@@ -31,7 +31,8 @@ fs::path build_and_unpack(const Scratch& dir)
     for (const std::string& name : names_in(dir.path() / "package"))
         if (name.size() > 7 && name.compare(name.size() - 7, 7, ".tar.gz") == 0)
             tarballs.push_back(name);
-    if (tarballs.size() != 1 || !std::regex_match(tarballs[0].substr(0, tarballs[0].size() - 7), kName))
+    if (tarballs.size() != 1 ||
+        !std::regex_match(tarballs[0].substr(0, tarballs[0].size() - 7), kName))
         throw std::runtime_error("expected one vorna-1.0-linux-*.tar.gz from cpack");
     fs::create_directory(dir.path() / "unpacked");
     output_of({"tar", "-xzf", dir / ("package/" + tarballs[0]), "-C", dir / "unpacked"});
@@ -59,15 +60,25 @@ bool executable(const fs::path& file)
 
 // One case: cpack first brings the build up to date (its preinstall step), and
 // two of them side by side would build the same tree at once.
-TEST(Package, unpacked_it_holds_the_demo_its_media_a_launcher_an_info_text_and_a_screenshot_and_plays_to_its_end)
+TEST(
+    Package,
+    unpacked_it_holds_the_demo_its_media_a_launcher_an_info_text_and_a_screenshot_and_plays_to_its_end)
 {
     Scratch dir;
     const fs::path top = build_and_unpack(dir);
-    const std::set<std::string> expected{
-        "run",           "demo",           "README.txt",    "screenshot.png",
-        "assets/",       "assets/biisi.mp3", "assets/vornalogo.png", "assets/text1.png",
-        "assets/text2.png", "assets/shaders/", "assets/shaders/std.glsl",
-        "assets/shaders/plasma.vert", "assets/shaders/plasma.frag"};
+    const std::set<std::string> expected{"run",
+                                         "demo",
+                                         "README.txt",
+                                         "screenshot.png",
+                                         "assets/",
+                                         "assets/biisi.mp3",
+                                         "assets/vornalogo.png",
+                                         "assets/text1.png",
+                                         "assets/text2.png",
+                                         "assets/shaders/",
+                                         "assets/shaders/std.glsl",
+                                         "assets/shaders/plasma.vert",
+                                         "assets/shaders/plasma.frag"};
     EXPECT_EQ(tree(top), expected);
     EXPECT_TRUE(executable(top / "run"));
     EXPECT_TRUE(executable(top / "demo"));
@@ -75,8 +86,8 @@ TEST(Package, unpacked_it_holds_the_demo_its_media_a_launcher_an_info_text_and_a
     EXPECT_EQ(read_file(top / "assets/biisi.mp3"), read_file(SOURCE_DIR "/assets/biisi.mp3"));
 
     const std::string info = read_file(top / "README.txt");
-    for (const char* needed : {"./run", "Escape", "libsdl1.2debian", "libsdl-image1.2", "libsdl-mixer1.2",
-                               "libglew2.2", "libglu1-mesa", "tools/capture"})
+    for (const char* needed : {"./run", "Escape", "libsdl1.2debian", "libsdl-image1.2",
+                               "libsdl-mixer1.2", "libglew2.2", "libglu1-mesa", "tools/capture"})
         EXPECT_NE(info.find(needed), std::string::npos) << needed;
 
     // Started from elsewhere through a symlink to it (as from ~/bin), on the
@@ -100,7 +111,8 @@ TEST(Package, unpacked_it_holds_the_demo_its_media_a_launcher_an_info_text_and_a
     for (std::string line; std::getline(lines, line);)
         swaps += line.rfind("frame ", 0) == 0;
     EXPECT_EQ(swaps, 301);
-    EXPECT_NE(log.find("frame 300 ticks 30000\n"), std::string::npos) << log.substr(log.size() > 200 ? log.size() - 200 : 0);
+    EXPECT_NE(log.find("frame 300 ticks 30000\n"), std::string::npos)
+        << log.substr(log.size() > 200 ? log.size() - 200 : 0);
     // It writes nothing into its folder.
     EXPECT_EQ(tree(top), expected);
 }
@@ -116,10 +128,12 @@ TEST(Launcher, names_what_is_missing_once_and_the_package_that_brings_it)
     fs::copy_file(SOURCE_DIR "/packaging/run", dir / "run");
     fs::create_directories(dir.path() / "assets");
     fs::create_directories(dir.path() / "bin");
-    std::ofstream(dir / "bin/ldd") << "#!/bin/sh\n"
-                                      "[ -z \"$BROKEN\" ] || { echo \"$1: error while loading shared libraries: $BROKEN\" >&2; exit 1; }\n"
-                                      "for library in $MISSING; do printf '\\t%s => not found\\n' $library; done\n"
-                                      "printf '\\tlibc.so.6 => /lib/x86_64-linux-gnu/libc.so.6 (0x1000)\\n'\n";
+    std::ofstream(dir / "bin/ldd")
+        << "#!/bin/sh\n"
+           "[ -z \"$BROKEN\" ] || { echo \"$1: error while loading shared libraries: $BROKEN\" "
+           ">&2; exit 1; }\n"
+           "for library in $MISSING; do printf '\\t%s => not found\\n' $library; done\n"
+           "printf '\\tlibc.so.6 => /lib/x86_64-linux-gnu/libc.so.6 (0x1000)\\n'\n";
     fs::permissions(dir / "bin/ldd", fs::perms::owner_all);
 
     const std::string missing_line = "vorna: missing libraries: ";
@@ -128,14 +142,18 @@ TEST(Launcher, names_what_is_missing_once_and_the_package_that_brings_it)
         std::string missing, broken, err;
     } cases[] = {
         {"libSDL_image-1.2.so.0 libGLEW.so.2.2", "",
-         missing_line + "libSDL_image-1.2.so.0 libGLEW.so.2.2\n" + install_line + "libsdl-image1.2 libglew2.2\n"},
+         missing_line + "libSDL_image-1.2.so.0 libGLEW.so.2.2\n" + install_line +
+             "libsdl-image1.2 libglew2.2\n"},
         // SDL_image and SDL_mixer need SDL too: ldd lists it once per library.
         {"libSDL-1.2.so.0 libSDL_mixer-1.2.so.0 libSDL-1.2.so.0 libSDL-1.2.so.0", "",
-         missing_line + "libSDL-1.2.so.0 libSDL_mixer-1.2.so.0\n" + install_line + "libsdl1.2debian libsdl-mixer1.2\n"},
+         missing_line + "libSDL-1.2.so.0 libSDL_mixer-1.2.so.0\n" + install_line +
+             "libsdl1.2debian libsdl-mixer1.2\n"},
         {"libGLU.so.1 libOpenGL.so.0 libGLX.so.0", "",
-         missing_line + "libGLU.so.1 libOpenGL.so.0 libGLX.so.0\n" + install_line + "libglu1-mesa libopengl0 libglx0\n"},
+         missing_line + "libGLU.so.1 libOpenGL.so.0 libGLX.so.0\n" + install_line +
+             "libglu1-mesa libopengl0 libglx0\n"},
         {"libpng16.so.16", "",
-         missing_line + "libpng16.so.16\nvorna: and the packages that hold: libpng16.so.16 (apt-file search NAME finds them)\n"},
+         missing_line + "libpng16.so.16\nvorna: and the packages that hold: libpng16.so.16 "
+                        "(apt-file search NAME finds them)\n"},
         {"", "/usr/lib/x86_64-linux-gnu/libSDL-1.2.so.0: invalid ELF header",
          "vorna: cannot load /usr/lib/x86_64-linux-gnu/libSDL-1.2.so.0: invalid ELF header\n"
          "vorna: reinstall it with: sudo apt-get install --reinstall libsdl1.2debian\n"},

@@ -98,7 +98,8 @@ std::string rgb(Rgb c)
 
 }  // namespace
 
-TEST(ShaderlabEditing, a_save_shows_on_the_next_frame_and_a_broken_one_keeps_the_picture_and_is_reported_once)
+TEST(ShaderlabEditing,
+     a_save_shows_on_the_next_frame_and_a_broken_one_keeps_the_picture_and_is_reported_once)
 {
     Lab lab;
     lab.put("a.vert", kVertex);
@@ -106,7 +107,8 @@ TEST(ShaderlabEditing, a_save_shows_on_the_next_frame_and_a_broken_one_keeps_the
     lab.save_after(0, "green.frag", paint("0.0, 1.0, 0.0"));
     lab.save_after(2, "syntax.frag", "void main() { this is not GLSL }\n");
     // Compiles, but the vertex stage writes no such varying: the link fails.
-    lab.save_after(4, "varying.frag", "varying vec4 shade;\nvoid main() { gl_FragColor = shade; }\n");
+    lab.save_after(4, "varying.frag",
+                   "varying vec4 shade;\nvoid main() { gl_FragColor = shade; }\n");
     lab.save_after(6, "blue.frag", paint("0.0, 0.0, 1.0"));
     const Outcome outcome = lab.run_all("0", "8:escape");
     ASSERT_EQ(outcome.status, 0) << outcome.err;
@@ -152,8 +154,8 @@ TEST(ShaderlabUniforms, space_pauses_and_resumes_time_r_resets_it_and_resolution
     for (int k = 0; k < 12; ++k)
         ticks += (k ? "," : "") + std::to_string(10000 + 1000 * k);
     // Pause at 2 s, resume, reset; pause again, reset while paused; close.
-    const Outcome outcome = lab.run_all(
-        ticks, "1:mouse,2:key-space,4:key-space,6:key-r,8:key-space,9:key-r,11:quit");
+    const Outcome outcome =
+        lab.run_all(ticks, "1:mouse,2:key-space,4:key-space,6:key-r,8:key-space,9:key-r,11:quit");
     ASSERT_EQ(outcome.status, 0) << outcome.err;
     // Nothing changed on disk: nothing to say.
     EXPECT_EQ(outcome.err, "");
@@ -180,11 +182,22 @@ TEST(ShaderlabStartUp, ends_with_one_line_saying_why_and_status_1)
     const Case cases[] = {
         {{"a.vert", "none.frag"}, true, "", "", "shaderlab: can't open: none.frag\n"},
         {{}, false, "", "", "shaderlab: can't open: shaders/std.glsl (run shaderlab from a folder"},
-        {{"a.vert", "a.frag"}, true, "void main() { oops }\n", "",
+        {{"a.vert", "a.frag"},
+         true,
+         "void main() { oops }\n",
+         "",
          "shaderlab: a.frag: fragment shader compilation failed: 0:"},
-        {{"a.vert"}, true, "", "", "shaderlab: expected no arguments or a vertex and a fragment file"},
+        {{"a.vert"},
+         true,
+         "",
+         "",
+         "shaderlab: expected no arguments or a vertex and a fragment file"},
         // A driver without OpenGL, and no driver at all (as without a display).
-        {{"a.vert", "a.frag"}, true, red, "dummy", "shaderlab: cannot open a 1280x720 OpenGL window: "},
+        {{"a.vert", "a.frag"},
+         true,
+         red,
+         "dummy",
+         "shaderlab: cannot open a 1280x720 OpenGL window: "},
         {{"a.vert", "a.frag"}, true, red, "bogus", "shaderlab: cannot initialise SDL: "},
     };
     for (const Case& c : cases) {

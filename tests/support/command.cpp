@@ -143,7 +143,8 @@ Result Command::finish(int status, bool timed_out)
 {
     pid_ = -1;
     Result result;
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     result.timed_out = timed_out;
     result.exited = WIFEXITED(status);
     result.status = result.exited ? WEXITSTATUS(status) : -1;

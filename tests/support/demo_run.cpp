@@ -45,9 +45,18 @@ void close_display(void* display)
 
 }  // namespace
 
-std::string demo_binary() { return DEMO_BINARY; }
-std::string rig_library() { return RIG_LIBRARY; }
-std::string glew_fail_library() { return GLEW_FAIL_LIBRARY; }
+std::string demo_binary()
+{
+    return DEMO_BINARY;
+}
+std::string rig_library()
+{
+    return RIG_LIBRARY;
+}
+std::string glew_fail_library()
+{
+    return GLEW_FAIL_LIBRARY;
+}
 
 std::string assets_dir()
 {
@@ -72,7 +81,10 @@ bool on_sdl12_compat()
     return false;
 }
 
-std::string sdl12_compat_dir() { return SDL12_COMPAT_DIR; }
+std::string sdl12_compat_dir()
+{
+    return SDL12_COMPAT_DIR;
+}
 
 std::string loaded_sdl(pid_t pid)
 {
@@ -242,7 +254,8 @@ Frame DemoRun::frame(unsigned k) const
     if (!in || magic != "P6" || maxval != 255 || frame.width <= 0 || frame.height <= 0)
         throw std::runtime_error("not a frame the rig saved: " + path);
     frame.rgb.resize(static_cast<size_t>(frame.width) * frame.height * 3);
-    in.read(reinterpret_cast<char*>(frame.rgb.data()), static_cast<std::streamsize>(frame.rgb.size()));
+    in.read(reinterpret_cast<char*>(frame.rgb.data()),
+            static_cast<std::streamsize>(frame.rgb.size()));
     if (!in)
         throw std::runtime_error("truncated frame: " + path);
     return frame;

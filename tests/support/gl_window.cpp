@@ -33,8 +33,10 @@ bool open_window()
 Demo::Demo()
 {
     if (!open_window()) {
-        std::fprintf(stderr, "tests: cannot open a 1280x720 OpenGL window: %s "
-                             "(run the tests under xvfb-run)\n", SDL_GetError());
+        std::fprintf(stderr,
+                     "tests: cannot open a 1280x720 OpenGL window: %s "
+                     "(run the tests under xvfb-run)\n",
+                     SDL_GetError());
         std::exit(1);
     }
     if (glewInit() != GLEW_OK) {

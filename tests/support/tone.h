@@ -16,12 +16,18 @@ constexpr int kRate = 22050;
 constexpr int kAmplitude = 8000;
 
 // Second s of the clock is painted in this colour...
-inline uint8_t red(unsigned second) { return static_cast<uint8_t>(30 + 40 * (second % 6)); }
+inline uint8_t red(unsigned second)
+{
+    return static_cast<uint8_t>(30 + 40 * (second % 6));
+}
 constexpr uint8_t kGreen = 60, kBlue = 200;
 
 // ... and second s of the samples played is a tone of this pitch, its phase
 // starting at 0 with the second.
-inline double pitch(unsigned second) { return 300.0 + 150.0 * (second % 6); }
+inline double pitch(unsigned second)
+{
+    return 300.0 + 150.0 * (second % 6);
+}
 
 inline int16_t sample(uint64_t n)
 {

@@ -243,10 +243,16 @@ TEST_F(GLProgramTest, the_string_constructor_builds_a_working_program_and_logs_i
     capture.stop();
     EXPECT_EQ(capture.clog_text.str(),
               "Compling the following builtin shader...\n"
-              "------------std-----------\n" + kPrelude + "\n"
-              "-------vertex shader------\n" + kVertex + "\n"
-              "------fragment shader-----\n" + kFragment + "\n"
-              "-----------end------------\n");
+              "------------std-----------\n" +
+                  kPrelude +
+                  "\n"
+                  "-------vertex shader------\n" +
+                  kVertex +
+                  "\n"
+                  "------fragment shader-----\n" +
+                  kFragment +
+                  "\n"
+                  "-----------end------------\n");
     EXPECT_EQ(capture.cerr_text.str(), "");
 
     EXPECT_EQ(link_status(program.program), GL_TRUE);
@@ -268,8 +274,9 @@ TEST_F(GLProgramTest, an_empty_prelude_compiles_the_sources_alone_and_logs_an_em
     GLProgram program("", "void main() { gl_Position = gl_Vertex; }",
                       "void main() { gl_FragColor = vec4(0.0, 1.0, 0.0, 1.0); }");
     capture.stop();
-    EXPECT_NE(capture.clog_text.str().find("------------std-----------\n\n-------vertex shader------\n"),
-              std::string::npos);
+    EXPECT_NE(
+        capture.clog_text.str().find("------------std-----------\n\n-------vertex shader------\n"),
+        std::string::npos);
     program.use();
     EXPECT_EQ(draw_and_sample(), (Rgb{0, 255, 0}));
 }
@@ -279,8 +286,7 @@ TEST_F(GLProgramTest, the_prelude_is_the_first_source_string_with_nothing_betwee
     // Without a final line end the prelude's "//" comments out the shader's
     // first line, which would not compile on its own.
     const std::string prelude = kPrelude + "//";
-    GLProgram program(prelude, "junk that is no GLSL\n" + kVertex,
-                      "more junk\n" + kFragment);
+    GLProgram program(prelude, "junk that is no GLSL\n" + kVertex, "more junk\n" + kFragment);
     program.use();
     EXPECT_EQ(draw_and_sample(), kMagenta);
 }
@@ -294,10 +300,16 @@ TEST_F(GLProgramTest, the_file_constructor_builds_from_the_prelude_and_both_file
     // The first line has no end: the block continues it.
     EXPECT_EQ(capture.clog_text.str(),
               "Compling shader ['shaders/test.vert', 'shaders/test.frag']..."
-              "------------Compiling this shader-----------\n" + kPrelude + "\n"
-              "-----------\n" + kVertex + "\n"
-              "-----------\n" + kFragment + "\n"
-              "---------------------end--------------------\n");
+              "------------Compiling this shader-----------\n" +
+                  kPrelude +
+                  "\n"
+                  "-----------\n" +
+                  kVertex +
+                  "\n"
+                  "-----------\n" +
+                  kFragment +
+                  "\n"
+                  "---------------------end--------------------\n");
     program.use();
     EXPECT_EQ(draw_and_sample(), kMagenta);
 }
@@ -384,8 +396,7 @@ TEST_F(GLProgramTest, the_shader_error_path_deletes_the_program_and_both_shaders
 TEST_F(GLProgramTest, every_uniform_setter_reaches_the_program)
 {
     GLProgram program(kPrelude, kPassThrough,
-                      "uniform float a[3];\n" + kUniforms +
-                      "    + vec4(a[0] + a[1] + a[2]);\n}\n");
+                      "uniform float a[3];\n" + kUniforms + "    + vec4(a[0] + a[1] + a[2]);\n}\n");
     program.use();
     expect_every_setter_reaches(program);
 
@@ -402,7 +413,8 @@ TEST_F(GLProgramTest, every_uniform_setter_reaches_the_program)
 
 TEST_F(GLProgramTest, an_attribute_binding_takes_effect_at_the_next_link)
 {
-    GLProgram program(kPrelude, "attribute vec4 extra;\nvoid main() { gl_Position = gl_Vertex + extra; }\n",
+    GLProgram program(kPrelude,
+                      "attribute vec4 extra;\nvoid main() { gl_Position = gl_Vertex + extra; }\n",
                       "void main() { gl_FragColor = vec4(1.0); }\n");
     const GLint first = glGetAttribLocation(program.program, "extra");
     ASSERT_GE(first, 0);
@@ -484,7 +496,8 @@ TEST_F(GLProgram2Test, an_edit_of_any_of_the_three_files_rebuilds_on_the_next_us
     EXPECT_EQ(draw_and_sample(), kMagenta);
 
     write("shaders/test.vert",
-          "varying vec4 colour;\nvoid main() { colour = vec4(0.0, 1.0, 0.0, 1.0); gl_Position = gl_Vertex; }\n");
+          "varying vec4 colour;\nvoid main() { colour = vec4(0.0, 1.0, 0.0, 1.0); gl_Position = "
+          "gl_Vertex; }\n");
     program.use();
     EXPECT_EQ(draw_and_sample(), (Rgb{0, 255, 0}));
 
@@ -591,7 +604,9 @@ TEST_F(GLProgram2Test, an_edit_that_fails_to_link_keeps_the_last_build_drawing_a
             program.update();
             ADD_FAILURE() << "no link error for: " << fragment;
         } catch (const std::runtime_error& e) {
-            EXPECT_EQ(std::string(e.what()).rfind("shaders/test.vert,shaders/test.frag: link failed:\n", 0), 0u)
+            EXPECT_EQ(std::string(e.what()).rfind(
+                          "shaders/test.vert,shaders/test.frag: link failed:\n", 0),
+                      0u)
                 << e.what();
         }
         program.use();
@@ -682,7 +697,8 @@ TEST_F(GLProgram2Test, a_rebuild_that_cannot_open_the_fragment_file_recompiles_t
 {
     GLProgram2 program("shaders/test.vert", "shaders/test.frag");
     const std::string green =
-        "varying vec4 colour;\nvoid main() { colour = vec4(0.0, 1.0, 0.0, 1.0); gl_Position = gl_Vertex; }\n";
+        "varying vec4 colour;\nvoid main() { colour = vec4(0.0, 1.0, 0.0, 1.0); gl_Position = "
+        "gl_Vertex; }\n";
     write("shaders/test.vert", green);
     fs::remove("shaders/test.frag");
     EXPECT_THROW(program.update(), std::runtime_error);

@@ -109,8 +109,8 @@ std::vector<double> current_matrix(GLenum which)
 
 // A start matrix with no zero, unit or repeated entry, so that every product
 // term shows in the result.
-const double kStart[16] = {0.9, -0.31, 0.27, 0.013, 0.4,  1.7, -0.22, -0.041,
-                           -0.6, 0.19, 1.3,  0.027, 2.5, -3.5, 7.25,  1.1};
+const double kStart[16] = {0.9,  -0.31, 0.27, 0.013, 0.4, 1.7,  -0.22, -0.041,
+                           -0.6, 0.19,  1.3,  0.027, 2.5, -3.5, 7.25,  1.1};
 const double kIdentity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 
 // ---- pixels --------------------------------------------------------------
@@ -178,8 +178,8 @@ void world_camera(Vec3 eye)
 }
 
 // The same lines drawn by the GL and by widelines, in the current camera.
-Difference lines_both_ways(GLenum mode, const std::vector<widelines::Vertex>& vertices,
-                           float width, std::vector<uint8_t>* gl_frame = nullptr,
+Difference lines_both_ways(GLenum mode, const std::vector<widelines::Vertex>& vertices, float width,
+                           std::vector<uint8_t>* gl_frame = nullptr,
                            std::vector<uint8_t>* our_frame = nullptr)
 {
     const auto reference = frame_of([&] {
@@ -191,7 +191,8 @@ Difference lines_both_ways(GLenum mode, const std::vector<widelines::Vertex>& ve
         }
         glEnd();
     });
-    const auto ours = frame_of([&] { widelines::draw(mode, vertices.data(), vertices.size(), width); });
+    const auto ours =
+        frame_of([&] { widelines::draw(mode, vertices.data(), vertices.size(), width); });
     if (gl_frame)
         *gl_frame = reference;
     if (our_frame)
@@ -226,8 +227,13 @@ TEST(WebGlu, look_at_and_perspective_give_glus_matrices_bit_for_bit)
         double fovy, aspect, zNear, zFar;
     };
     const Perspective perspectives[] = {
-        {65.0, 1280.0 / 720.0, 0.1, 150.0}, {90, 1, 1, 100}, {30, 0.5, 0.01, 1e6},
-        {170, 2.5, 3, 4}, {0, 1, 1, 10}, {60, 0, 1, 10}, {60, 1, 5, 5},  // last three: no change
+        {65.0, 1280.0 / 720.0, 0.1, 150.0},
+        {90, 1, 1, 100},
+        {30, 0.5, 0.01, 1e6},
+        {170, 2.5, 3, 4},
+        {0, 1, 1, 10},
+        {60, 0, 1, 10},
+        {60, 1, 5, 5},  // last three: no change
     };
 
     for (const double* start : {kIdentity, kStart}) {
@@ -235,12 +241,12 @@ TEST(WebGlu, look_at_and_perspective_give_glus_matrices_bit_for_bit)
         for (const LookAt& l : looks) {
             SCOPED_TRACE(l.eye[0]);
             glLoadMatrixd(start);
-            gluLookAt(l.eye[0], l.eye[1], l.eye[2], l.center[0], l.center[1], l.center[2],
-                      l.up[0], l.up[1], l.up[2]);
+            gluLookAt(l.eye[0], l.eye[1], l.eye[2], l.center[0], l.center[1], l.center[2], l.up[0],
+                      l.up[1], l.up[2]);
             const auto expected = current_matrix(GL_MODELVIEW_MATRIX);
             glLoadMatrixd(start);
-            webglu::look_at(l.eye[0], l.eye[1], l.eye[2], l.center[0], l.center[1],
-                            l.center[2], l.up[0], l.up[1], l.up[2]);
+            webglu::look_at(l.eye[0], l.eye[1], l.eye[2], l.center[0], l.center[1], l.center[2],
+                            l.up[0], l.up[1], l.up[2]);
             EXPECT_EQ(current_matrix(GL_MODELVIEW_MATRIX), expected);
         }
         glMatrixMode(GL_PROJECTION);
@@ -352,8 +358,8 @@ TEST(WebGlu, mipmaps_equal_glus_for_the_demos_images_and_other_sizes)
         // of 1: at other alignments it uploads its smaller levels wrongly.
         glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
         const auto expected = chain(image.format, [&] {
-            gluBuild2DMipmaps(GL_TEXTURE_2D, image.format, image.width, image.height,
-                              image.format, GL_UNSIGNED_BYTE, image.texels.data());
+            gluBuild2DMipmaps(GL_TEXTURE_2D, image.format, image.width, image.height, image.format,
+                              GL_UNSIGNED_BYTE, image.texels.data());
         });
         ASSERT_FALSE(expected.empty());
         for (int alignment : {1, 4, 8}) {
@@ -362,9 +368,9 @@ TEST(WebGlu, mipmaps_equal_glus_for_the_demos_images_and_other_sizes)
             glPixelStorei(GL_UNPACK_ALIGNMENT, alignment);
             int result = -1;
             const auto ours = chain(image.format, [&] {
-                result = webglu::build_2d_mipmaps(GL_TEXTURE_2D, image.format, image.width,
-                                                  image.height, image.format, GL_UNSIGNED_BYTE,
-                                                  source.data());
+                result =
+                    webglu::build_2d_mipmaps(GL_TEXTURE_2D, image.format, image.width, image.height,
+                                             image.format, GL_UNSIGNED_BYTE, source.data());
             });
             EXPECT_EQ(result, 0);
             EXPECT_EQ(ours, expected);
@@ -383,16 +389,16 @@ TEST(WebGlu, mipmaps_refuse_what_they_cannot_build_without_uploading)
         int result;
     };
     const Refused cases[] = {
-        {0, 8, GL_RGBA, GL_UNSIGNED_BYTE, 100901},  {8, -1, GL_RGBA, GL_UNSIGNED_BYTE, 100901},
-        {3, 4, GL_RGBA, GL_UNSIGNED_BYTE, 100901},  {8, 48, GL_RGB, GL_UNSIGNED_BYTE, 100901},
-        {8, 8, GL_RGBA, GL_FLOAT, 100900},          {8, 8, GL_BGRA, GL_UNSIGNED_BYTE, 100900},
+        {0, 8, GL_RGBA, GL_UNSIGNED_BYTE, 100901}, {8, -1, GL_RGBA, GL_UNSIGNED_BYTE, 100901},
+        {3, 4, GL_RGBA, GL_UNSIGNED_BYTE, 100901}, {8, 48, GL_RGB, GL_UNSIGNED_BYTE, 100901},
+        {8, 8, GL_RGBA, GL_FLOAT, 100900},         {8, 8, GL_BGRA, GL_UNSIGNED_BYTE, 100900},
     };
     for (const Refused& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
         int result = 0;
         const auto levels = chain(GL_RGBA, [&] {
-            result = webglu::build_2d_mipmaps(GL_TEXTURE_2D, GL_RGBA, c.width, c.height,
-                                              c.format, c.type, data.data());
+            result = webglu::build_2d_mipmaps(GL_TEXTURE_2D, GL_RGBA, c.width, c.height, c.format,
+                                              c.type, data.data());
         });
         EXPECT_EQ(result, c.result);
         EXPECT_TRUE(levels.empty());
@@ -409,7 +415,8 @@ TEST(WideLines, cover_the_pixels_mesas_lines_cover_at_every_angle_and_width)
     overlay_camera();
     int worst = 0, total = 0, covered = 0;
     for (float width : {1.0f, 2.0f, 9.999995f, 20.0f, 40.0f}) {
-        for (float degrees : {0.0f, 7.0f, 30.0f, 45.0f, 60.0f, 83.0f, 90.0f, 120.0f, 135.0f, 172.0f}) {
+        for (float degrees :
+             {0.0f, 7.0f, 30.0f, 45.0f, 60.0f, 83.0f, 90.0f, 120.0f, 135.0f, 172.0f}) {
             const double radians = degrees * 3.14159265358979323846 / 180.0;
             const float dx = static_cast<float>(200.0 * std::cos(radians));
             const float dy = static_cast<float>(200.0 * std::sin(radians));
@@ -431,8 +438,8 @@ TEST(WideLines, cover_the_pixels_mesas_lines_cover_at_every_angle_and_width)
             }
         }
     }
-    std::printf("wide lines alone: %d of %d covered pixels differ, at most %d in one line\n",
-                total, covered, worst);
+    std::printf("wide lines alone: %d of %d covered pixels differ, at most %d in one line\n", total,
+                covered, worst);
 }
 
 // Ends far off screen, strips and loops in overlay space, and lines in the
@@ -449,13 +456,18 @@ TEST(WideLines, clipped_lines_strips_and_loops_cover_the_same_pixels)
     const std::vector<Case> cases = {
         {false, GL_LINES, 40, {at(-1e6f, 100.25f), at(900.5f, 500.75f)}},
         {false, GL_LINES, 20, {at(300.1f, -5e5f), at(310.9f, 2e6f)}},
-        {false, GL_LINES, 10, {at(-30, 12), at(1400, 700.5f)}},          // both ends outside
+        {false, GL_LINES, 10, {at(-30, 12), at(1400, 700.5f)}},            // both ends outside
         {false, GL_LINES, 3, {at(100, 100), at(200, 110), at(300, 300)}},  // odd vertex ignored
         // Ends exactly on pixel centres, where the fill rule decides the end pixel.
-        {false, GL_LINES, 1, {at(300.3f, 100.5f), at(310.7f, 400.5f), at(410.7f, 400.5f),
-                              at(400.3f, 100.5f), at(100.5f, 50.2f), at(500.5f, 60.9f)}},
-        {false, GL_LINES, 10, {at(300.3f, 100.5f), at(310.7f, 400.5f), at(410.7f, 400.5f),
-                               at(400.3f, 100.5f)}},
+        {false,
+         GL_LINES,
+         1,
+         {at(300.3f, 100.5f), at(310.7f, 400.5f), at(410.7f, 400.5f), at(400.3f, 100.5f),
+          at(100.5f, 50.2f), at(500.5f, 60.9f)}},
+        {false,
+         GL_LINES,
+         10,
+         {at(300.3f, 100.5f), at(310.7f, 400.5f), at(410.7f, 400.5f), at(400.3f, 100.5f)}},
         {false, GL_LINE_STRIP, 10, {at(100.5f, 600.2f), at(400.3f, 650.9f), at(420.8f, 300.1f)}},
         {false, GL_LINE_LOOP, 20, {at(700.2f, 100.7f), at(1100.6f, 180.3f), at(950.4f, 500.5f)}},
         {true, GL_LINES, 1, {at(-2, 0, -2), at(6, 4, 10)}},  // through the near plane
@@ -521,9 +533,9 @@ TEST(WideLines, wave_and_radar_frames_match_the_desktops)
         int updates;  // animation steps before the frame
     };
     const Frame frames[] = {
-        {"wave", 15.0f, 100}, {"wave", 10.5f, 1},     {"wave", 12.5f, 60},   {"wave", 14.0f, 195},
-        {"wave", 15.708f, 400}, {"wave", 18.5f, 700},  {"wave", 19.9f, 1150},
-        {"radar", 20.5f, 1},    {"radar", 22.0f, 300}, {"radar", 24.9f, 2000},
+        {"wave", 15.0f, 100},   {"wave", 10.5f, 1},     {"wave", 12.5f, 60},   {"wave", 14.0f, 195},
+        {"wave", 15.708f, 400}, {"wave", 18.5f, 700},   {"wave", 19.9f, 1150}, {"radar", 20.5f, 1},
+        {"radar", 22.0f, 300},  {"radar", 24.9f, 2000},
     };
     for (const Frame& f : frames) {
         SCOPED_TRACE(std::string(f.effect) + " at " + std::to_string(f.clock));
@@ -561,8 +573,9 @@ TEST(WideLines, wave_and_radar_frames_match_the_desktops)
         // Measured: at most 6 pixels in a frame (line ends within rounding of
         // a pixel centre), and up to 8 % of the radar's pixels one colour step off.
         EXPECT_LE(d.differing, d.covered / 10000 + 10);
-        std::printf("%s frame at %.3f s after %d steps: %d of %d covered pixels differ, "
-                    "%d more by one colour step\n",
-                    f.effect, f.clock, f.updates, d.differing, d.covered, d.off_by_one);
+        std::printf(
+            "%s frame at %.3f s after %d steps: %d of %d covered pixels differ, "
+            "%d more by one colour step\n",
+            f.effect, f.clock, f.updates, d.differing, d.covered, d.off_by_one);
     }
 }
