@@ -60,7 +60,8 @@
 // Module.musicState() answers null (no music) or {playing, muted, time,
 // duration} of the music's audio element.
 //
-// Test mode, the test rig's clock (capture/rig.h), indexed by frames run:
+// Test mode, the test rig's clock in the rig's own grammar (capture/schedule.h),
+// indexed by frames run:
 //   main's arguments  "ticks" "T0,T1,...,Tn"   n+1 frames; frame K reads T[K]
 //                     "fps" N "start" MS "frames" COUNT
 //                                              COUNT frames; frame K reads
@@ -68,7 +69,8 @@
 // The page (web/index.html) passes them from its URL (?ticks=..., or
 // ?fps=N&start=MS&frames=COUNT; start defaults to 0). Values are unsigned
 // 32-bit decimals, N and COUNT positive. A malformed schedule runs no frame:
-// one line "web: ..." on stderr, Module.onDemoEnd("error"), exit status 2.
+// one line "web: ..." naming the setting (as the rig's "rig: RIG_TICKS: ...")
+// on stderr, Module.onDemoEnd("error"), exit status 2.
 #pragma once
 
 // X(return type, name, (parameters), (arguments)): the calls that draw the
