@@ -74,8 +74,8 @@ Demo::Demo()
 
     // Music is optional: put a music.mp3 beside the shaders to have some.
     struct stat info;
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0 && stat("music.mp3", &info) == 0 &&
-        S_ISREG(info.st_mode) && Mix_OpenAudio(44100, AUDIO_S16LSB, 2, 512) == 0)
+    if (stat("music.mp3", &info) == 0 && S_ISREG(info.st_mode) &&
+        SDL_InitSubSystem(SDL_INIT_AUDIO) == 0 && Mix_OpenAudio(44100, AUDIO_S16LSB, 2, 512) == 0)
         Mix_PlayMusic(Mix_LoadMUS("music.mp3"), 0);
 }
 
