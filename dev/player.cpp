@@ -130,6 +130,7 @@ private:
     bool paused_ = false;
     bool quit_ = false;
     int64_t loop_from_ = -1, loop_to_ = -1;  // -1: no loop
+    int64_t played_to_ = 0;                  // the clock of the last frame shown, or of a seek
 
     // The timeline's state: ready to run frame next_; shown_ is on screen.
     int64_t next_ = 0;
@@ -178,6 +179,7 @@ void Player::seek(int64_t ms, Uint32 now)
     if (end_ >= 0)
         base_ms_ = std::min(base_ms_, frame_start(end_));
     base_ticks_ = now;
+    played_to_ = base_ms_;
     follow_music(base_ms_);
 }
 
@@ -268,22 +270,28 @@ void Player::iterate()
             key(event.key.keysym, now);
     }
 
+    // A loop wraps where playing crosses its end, or the demo's if that comes
+    // first; a seek past it plays on.
     int64_t ms = position(now);
-    if (loop_to_ >= 0 && (ms >= loop_to_ || (end_ >= 0 && frame_at(ms) >= end_))) {
-        const int64_t to = end_ >= 0 ? std::min(loop_to_, frame_start(end_)) : loop_to_;
-        if (ms >= to && to > loop_from_)
-            seek(loop_from_ + (ms - loop_from_) % (to - loop_from_), now);
+    const int64_t loop_end = end_ >= 0 ? std::min(loop_to_, frame_start(end_)) : loop_to_;
+    if (loop_to_ >= 0 && played_to_ < loop_end && ms >= loop_end && loop_end > loop_from_) {
+        seek(loop_from_ + (ms - loop_from_) % (loop_end - loop_from_), now);
         ms = position(now);
     }
     show(frame_at(ms));
-    // The demo ended in or before that frame: stay on its last one.
+    played_to_ = ms;
+    // The demo ended in or before that frame: stay on its last one, or loop.
     if (end_ >= 0 && frame_at(ms) >= end_) {
-        if (!paused_) {
-            paused_ = true;
-            follow_music(0);
+        if (loop_to_ >= 0 && loop_from_ < frame_start(end_) && !paused_) {
+            seek(loop_from_, now);
+        } else {
+            if (!paused_) {
+                paused_ = true;
+                follow_music(0);
+            }
+            base_ms_ = frame_start(end_);
         }
-        base_ms_ = frame_start(end_);
-        ms = base_ms_;
+        ms = frame_start(end_);
     }
     set_title(ms);
     SDL_GL_SwapBuffers();
@@ -328,8 +336,12 @@ void Player::run(int64_t frame, bool shown)
     if (!shown)
         glEnable(GL_RASTERIZER_DISCARD);
     run_frame();
-    if (!shown)
+    if (!shown) {
         glDisable(GL_RASTERIZER_DISCARD);
+        // What a swap would do: without it the GL holds every frame's work
+        // (Mesa's, some 80 MiB by 5 s) until the next frame shown.
+        glFlush();
+    }
     next_ = frame + 1;
     // The timeline ends the demo here: the player stops on this frame instead.
     if (!demo.running) {
