@@ -20,9 +20,12 @@
 
 namespace {
 
+// The demo's name, at the head of its failure messages.
+const char* const kName = "starter";
+
 [[noreturn]] void fail(const std::string& message)
 {
-    std::cerr << "starter: " << message << std::endl;
+    std::cerr << kName << ": " << message << std::endl;
     SDL_Quit();
     std::_Exit(1);
 }
