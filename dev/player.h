@@ -63,7 +63,6 @@
 #pragma once
 
 #include <functional>
-#include <utility>
 #include <vector>
 
 namespace dev {
