@@ -98,10 +98,24 @@ void add_events(std::vector<Injected>& out, unsigned frame, const std::string& n
         out.push_back({frame, key_event(SDL_KEYDOWN, SDLK_ESCAPE), "escape-down"});
     if (name == "escape" || name == "escape-up")
         out.push_back({frame, key_event(SDL_KEYUP, SDLK_ESCAPE), "escape-up"});
-    // key-a to key-z and key-space: SDL 1.2 names these keys by their ASCII code.
+    // key-a to key-z and key-0 to key-9: SDL 1.2 names these keys by their
+    // ASCII code; the others by name.
+    static const struct {
+        const char* name;
+        SDLKey sym;
+    } named[] = {{"space", SDLK_SPACE},
+                 {"period", SDLK_PERIOD},
+                 {"left", SDLK_LEFT},
+                 {"right", SDLK_RIGHT},
+                 {"home", SDLK_HOME}};
     const std::string key = name.rfind("key-", 0) == 0 ? name.substr(4) : "";
-    if ((key.size() == 1 && key[0] >= 'a' && key[0] <= 'z') || key == "space") {
-        const SDLKey sym = key == "space" ? SDLK_SPACE : static_cast<SDLKey>(key[0]);
+    SDLKey sym = SDLK_UNKNOWN;
+    if (key.size() == 1 && ((key[0] >= 'a' && key[0] <= 'z') || (key[0] >= '0' && key[0] <= '9')))
+        sym = static_cast<SDLKey>(key[0]);
+    for (const auto& entry : named)
+        if (key == entry.name)
+            sym = entry.sym;
+    if (sym != SDLK_UNKNOWN) {
         out.push_back({frame, key_event(SDL_KEYDOWN, sym), name + "-down"});
         out.push_back({frame, key_event(SDL_KEYUP, sym), name + "-up"});
     }
@@ -172,8 +186,8 @@ Rig::Rig()
             add_events(events, frame, entry.substr(colon + 1));
             if (events.size() == before)
                 die("RIG_EVENTS: unknown event \"" + entry.substr(colon + 1) +
-                    "\" (escape, escape-down, escape-up, key-a to key-z, key-space, mouse, expose, "
-                    "quit)");
+                    "\" (escape, escape-down, escape-up, key-a to key-z, key-0 to key-9, "
+                    "key-space, key-period, key-left, key-right, key-home, mouse, expose, quit)");
         }
         std::stable_sort(events.begin(), events.end(),
                          [](const Injected& a, const Injected& b) { return a.frame < b.frame; });

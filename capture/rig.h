@@ -40,7 +40,9 @@
 //                           escape      Escape key-down, then key-up
 //                           escape-down, escape-up
 //                           key-a       key-down, then key-up of SDLK_a; likewise
-//                                       key-b to key-z, and key-space (SDLK_SPACE)
+//                                       key-b to key-z, key-0 to key-9, and
+//                                       key-space, key-period, key-left,
+//                                       key-right, key-home (SDLK_SPACE, ...)
 //                           mouse       a mouse motion to (640, 360)
 //                           expose      a window expose event (SDL_VIDEOEXPOSE)
 //                           quit        SDL_QUIT, as closing the window sends

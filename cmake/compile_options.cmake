@@ -11,6 +11,13 @@ if(NOT CMAKE_BUILD_TYPE)
     add_compile_options(-O2)
 endif()
 
+# Exceptions in the browser build are caught as on the desktop (Emscripten's
+# default turns every throw into an abort).
+if(EMSCRIPTEN)
+    add_compile_options(-sDISABLE_EXCEPTION_CATCHING=0)
+    add_link_options(-sDISABLE_EXCEPTION_CATCHING=0)
+endif()
+
 # vorna_exact_arithmetic(target...): the effects' figures are defined to the bit,
 # so the code that computes them (and the tests that recompute them) is built
 # with no fused multiply-add; -ffast-math is never used anywhere.

@@ -300,3 +300,13 @@ int main()
         run_frame();
     return 0;
 }
+
+#ifdef VORNA_DEV_PLAYER
+// For the development player (dev/player.h): where the timeline's windows
+// start, and every global that a frame changes, which it saves to seek.
+void dev::describe(dev::Timeline& timeline)
+{
+    timeline.windows = {0, 10, 20, 25, 30};
+    timeline.keep(stars.alpha, radar, wave, vornaLogo, text1, text2);
+}
+#endif

@@ -318,17 +318,19 @@ void GLProgram2::update()
     glCompileShader(fragment_shader);
 
     GLint status = 0;
-    char log[1024] = "";
+    // Not `log`, which would hide the unit's buffer (clang warns).
+    char info_log[1024] = "";
     glGetShaderiv(vertex_shader, GL_COMPILE_STATUS, &status);
     if (status == 0) {
-        glGetShaderInfoLog(vertex_shader, sizeof(log), nullptr, log);
-        throw std::runtime_error(vertex_file.path + ": vertex shader compilation failed:\n" + log);
+        glGetShaderInfoLog(vertex_shader, sizeof(info_log), nullptr, info_log);
+        throw std::runtime_error(vertex_file.path + ": vertex shader compilation failed:\n" +
+                                 info_log);
     }
     glGetShaderiv(fragment_shader, GL_COMPILE_STATUS, &status);
     if (status == 0) {
-        glGetShaderInfoLog(fragment_shader, sizeof(log), nullptr, log);
+        glGetShaderInfoLog(fragment_shader, sizeof(info_log), nullptr, info_log);
         throw std::runtime_error(fragment_file.path + ": fragment shader compilation failed:\n" +
-                                 log);
+                                 info_log);
     }
     // A failed link would leave `program` with no executable, and every later
     // use() with GL_INVALID_OPERATION: link a fresh object and swap it in only
@@ -339,10 +341,10 @@ void GLProgram2::update()
     glLinkProgram(linked);
     glGetProgramiv(linked, GL_LINK_STATUS, &status);
     if (status == 0) {
-        glGetProgramInfoLog(linked, sizeof(log), nullptr, log);
+        glGetProgramInfoLog(linked, sizeof(info_log), nullptr, info_log);
         glDeleteProgram(linked);
         throw std::runtime_error(vertex_file.path + "," + fragment_file.path + ": link failed:\n" +
-                                 log);
+                                 info_log);
     }
     // Still current, the old program lives on until the next glUseProgram.
     glDeleteProgram(program);

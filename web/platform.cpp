@@ -3,13 +3,17 @@
 // Emscripten's own.
 #include "platform.h"
 
+// The prototypes of the shader calls, which the layer wraps.
+#define GL_GLEXT_PROTOTYPES
 #include <GL/gl.h>
 #include <SDL.h>
 #include <SDL_mixer.h>
+#include <cxxabi.h>
 #include <emscripten.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -18,12 +22,18 @@
 #include "main.h"
 #include "points.h"
 #include "schedule.h"
+#include "shader_source.h"
 #include "wide_lines.h"
 
 // ---- The C library's generator and GLU, for the whole program ---------------
 
+// The layer's globals are built before those of the units (init priority
+// 101, ahead of every unprioritised one, whatever the link order): the demo's
+// globals call into the layer (rand, the GL wrappers) while they are built.
+#define VORNA_WEB_BUILT_FIRST __attribute__((init_priority(101)))
+
 namespace {
-GlibcRand generator;
+GlibcRand generator VORNA_WEB_BUILT_FIRST;
 }  // namespace
 
 extern "C" int rand(void)
@@ -63,10 +73,10 @@ GLenum line_mode = GL_LINES;
 float line_width = 1.0f;  // the GL's initial sizes
 float point_size = 1.0f;
 float current_color[4] = {1.0f, 1.0f, 1.0f, 1.0f};
-std::vector<widelines::Vertex> line_vertices;
+std::vector<widelines::Vertex> line_vertices VORNA_WEB_BUILT_FIRST;
 
 // The line primitives ended but not yet drawn.
-widelines::Pending pending_lines;
+widelines::Pending pending_lines VORNA_WEB_BUILT_FIRST;
 
 void flush_lines()
 {
@@ -146,6 +156,30 @@ void vorna_web_glEnd(void)
     }
 VORNA_WEB_FLUSHED_CALLS(VORNA_WEB_FLUSHING_WRAPPER)
 #undef VORNA_WEB_FLUSHING_WRAPPER
+
+#define VORNA_WEB_CORE_WRAPPER(ret, name, core, params, args) \
+    ret vorna_web_##name params                               \
+    {                                                         \
+        flush_lines();                                        \
+        return core args;                                     \
+    }
+VORNA_WEB_CORE_CALLS(VORNA_WEB_CORE_WRAPPER)
+#undef VORNA_WEB_CORE_WRAPPER
+
+void vorna_web_glShaderSource(GLuint shader, GLsizei count, const GLchar* const* strings,
+                              const GLint* lengths)
+{
+    flush_lines();
+    const std::string source = websl::translate(count, strings, lengths);
+    const GLchar* text = source.c_str();
+    glShaderSource(shader, 1, &text, nullptr);
+}
+
+void vorna_web_glShaderSourceARB(GLhandleARB shader, GLsizei count, const GLcharARB** strings,
+                                 const GLint* lengths)
+{
+    vorna_web_glShaderSource(shader, count, strings, lengths);
+}
 
 void vorna_web_glVertex2f(GLfloat x, GLfloat y)
 {
@@ -302,7 +336,16 @@ void end_demo(const char* reason)
 // In test mode the run ends as "test" also when the demo ends first.
 void browser_frame()
 {
-    run_frame();  // its buffer swap draws the lines still held
+    try {
+        run_frame();  // its buffer swap draws the lines still held
+    } catch (...) {
+        // On the desktop the exception would leave main and end the process
+        // through std::terminate, with the demo's own report; here it would
+        // only reach the browser as a number, with the loop still running.
+        emscripten_cancel_main_loop();
+        Mix_HaltMusic();
+        std::terminate();
+    }
     ++frames_run;
     if (frame_count && (!demo.running || frames_run == frame_count))
         end_demo("test");
@@ -333,6 +376,19 @@ extern "C" Uint32 vorna_web_SDL_GetTicks(void)
     if (!frame_count)
         return SDL_GetTicks();
     return test_clock.at(frames_run < frame_count ? frames_run : frame_count - 1);
+}
+
+// An exception thrown while the globals are built, before main, reaches the
+// browser as a bare number (the thrown object): the page hands it back here,
+// and it ends the run as it would on the desktop, through std::terminate and
+// the demo's own report.
+extern "C" EMSCRIPTEN_KEEPALIVE void vorna_web_escaped(void* thrown)
+{
+    try {
+        abi::__cxa_rethrow_primary_exception(thrown);
+    } catch (...) {
+        std::terminate();
+    }
 }
 
 int main(int argc, char** argv)

@@ -2,10 +2,12 @@
 // same src/ units, and nothing else. Built only for the web (web/CMakeLists.txt,
 // under emcmake); the desktop build never sees this folder.
 //
-// The web build compiles the demo's src/ units (main, sprite, stars, radar,
-// wave) with this header forced in first (-include web/platform.h, with
-// VORNA_WEB_RENAMES defined). It renames a few calls those units make, so that
-// they reach this layer (web/platform.cpp) instead of Emscripten's versions:
+// The web build compiles every demo's units (cmake/demo.cmake: our main, the
+// starter's units) and the library's (the effects and the toolkit: sprite,
+// stars, radar, wave, opengl, file) with this header forced in first (-include
+// web/platform.h, with VORNA_WEB_RENAMES defined). It renames the calls those
+// units make, so that they reach this layer (web/platform.cpp) instead of
+// Emscripten's versions:
 //
 //   glBegin, glEnd, glVertex{2,3,4}{f,fv}, glVertex{2,3}i,
 //   glColor{3,4}{f,fv,ub}, glLineWidth, glPointSize
@@ -31,11 +33,19 @@
 //       first, so what follows (and the frame's swap) sees what the desktop
 //       would. After that draw the current colour is the last glColor's.
 //   VORNA_WEB_FLUSHED_CALLS (every other GL, GLU and SDL_GL_ call of the
-//   src/ units)
+//   units)
 //       renamed to wrappers that draw the pending batch, then make the call.
 //       The build checks that no other call of those families appears in the
-//       src/ units or their headers (web/check_renames.cmake): a new one is
-//       added to the list and its #define first.
+//       units or their headers (web/check_renames.cmake): a new one is added
+//       to the list and its #define first.
+//   VORNA_WEB_CORE_CALLS
+//       the ARB_shader_objects calls of GLProgram that WebGL has only under
+//       their OpenGL 2.0 names: the wrapper draws the batch and makes the core
+//       call (the handles are the same numbers).
+//   glShaderSource, glShaderSourceARB
+//       the sources joined and made fit for WebGL's shading language
+//       (web/shader_source.h: the prelude's #version goes, line numbers stay
+//       the files'), then handed on as one string.
 //   SDL_GetTicks
 //       the real clock (milliseconds since SDL_Init), or in test mode the
 //       scripted one below.
@@ -57,6 +67,14 @@
 // or in test mode after the last scheduled frame. The music is halted then and
 // the page is told through Module.onDemoEnd(reason): "test" in test mode
 // (whatever ended the run), otherwise "end".
+// Failures end the run as on the desktop, where the process would end: an
+// exception that leaves a frame stops the loop and the music and goes to
+// std::terminate, so the demo's own handler reports it (our shells print
+// "demo: ..." or "starter: ..." and exit with status 1) as if it had left main;
+// one thrown while the globals are built does so by itself, and a failed
+// GLProgram compile aborts. The page (web/index.html) shows the end of the
+// program's error stream and logs it as a console error whenever the program
+// exits with a status other than 0 (Module.quit) or aborts (Module.onAbort).
 // Module.musicState() answers null (no music) or {playing, muted, time,
 // duration} of the music's audio element.
 //
@@ -75,38 +93,85 @@
 
 // X(return type, name, (parameters), (arguments)): the calls that draw the
 // pending line batch before they reach the GL (or GLU, or SDL).
-#define VORNA_WEB_FLUSHED_CALLS(X)                                                                \
-    X(void, glBindTexture, (GLenum target, GLuint texture), (target, texture))                    \
-    X(void, glBlendEquation, (GLenum mode), (mode))                                               \
-    X(void, glBlendFunc, (GLenum sfactor, GLenum dfactor), (sfactor, dfactor))                    \
-    X(void, glClear, (GLbitfield mask), (mask))                                                   \
-    X(void, glClearColor, (GLclampf r, GLclampf g, GLclampf b, GLclampf a), (r, g, b, a))         \
-    X(void, glDisable, (GLenum cap), (cap))                                                       \
-    X(void, glEnable, (GLenum cap), (cap))                                                        \
-    X(void, glGenTextures, (GLsizei n, GLuint * textures), (n, textures))                         \
-    X(void, glGetIntegerv, (GLenum pname, GLint * params), (pname, params))                       \
-    X(void, glLoadIdentity, (void), ())                                                           \
-    X(void, glMatrixMode, (GLenum mode), (mode))                                                  \
-    X(void, glOrtho, (GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f),    \
-      (l, r, b, t, n, f))                                                                         \
-    X(void, glPixelStorei, (GLenum pname, GLint param), (pname, param))                           \
-    X(void, glPopMatrix, (void), ())                                                              \
-    X(void, glPushMatrix, (void), ())                                                             \
-    X(void, glScalef, (GLfloat x, GLfloat y, GLfloat z), (x, y, z))                               \
-    X(void, glTexCoord2f, (GLfloat s, GLfloat t), (s, t))                                         \
-    X(void, glTexParameteri, (GLenum target, GLenum pname, GLint param), (target, pname, param))  \
-    X(void, glTranslatef, (GLfloat x, GLfloat y, GLfloat z), (x, y, z))                           \
-    X(GLint, gluBuild2DMipmaps,                                                                   \
-      (GLenum target, GLint internal_format, GLsizei width, GLsizei height, GLenum format,        \
-       GLenum type, const void* data),                                                            \
-      (target, internal_format, width, height, format, type, data))                               \
-    X(void, gluLookAt,                                                                            \
-      (GLdouble ex, GLdouble ey, GLdouble ez, GLdouble cx, GLdouble cy, GLdouble cz, GLdouble ux, \
-       GLdouble uy, GLdouble uz),                                                                 \
-      (ex, ey, ez, cx, cy, cz, ux, uy, uz))                                                       \
-    X(void, gluPerspective, (GLdouble fovy, GLdouble aspect, GLdouble z_near, GLdouble z_far),    \
-      (fovy, aspect, z_near, z_far))                                                              \
-    X(void, SDL_GL_SwapBuffers, (void), ())
+#define VORNA_WEB_FLUSHED_CALLS(X)                                                                 \
+    X(void, glBindTexture, (GLenum target, GLuint texture), (target, texture))                     \
+    X(void, glBlendEquation, (GLenum mode), (mode))                                                \
+    X(void, glBlendFunc, (GLenum sfactor, GLenum dfactor), (sfactor, dfactor))                     \
+    X(void, glClear, (GLbitfield mask), (mask))                                                    \
+    X(void, glClearColor, (GLclampf r, GLclampf g, GLclampf b, GLclampf a), (r, g, b, a))          \
+    X(void, glDisable, (GLenum cap), (cap))                                                        \
+    X(void, glEnable, (GLenum cap), (cap))                                                         \
+    X(void, glGenTextures, (GLsizei n, GLuint * textures), (n, textures))                          \
+    X(void, glGetIntegerv, (GLenum pname, GLint * params), (pname, params))                        \
+    X(void, glLoadIdentity, (void), ())                                                            \
+    X(void, glMatrixMode, (GLenum mode), (mode))                                                   \
+    X(void, glOrtho, (GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f),     \
+      (l, r, b, t, n, f))                                                                          \
+    X(void, glPixelStorei, (GLenum pname, GLint param), (pname, param))                            \
+    X(void, glPopMatrix, (void), ())                                                               \
+    X(void, glPushMatrix, (void), ())                                                              \
+    X(void, glScalef, (GLfloat x, GLfloat y, GLfloat z), (x, y, z))                                \
+    X(void, glTexCoord2f, (GLfloat s, GLfloat t), (s, t))                                          \
+    X(void, glTexParameteri, (GLenum target, GLenum pname, GLint param), (target, pname, param))   \
+    X(void, glTranslatef, (GLfloat x, GLfloat y, GLfloat z), (x, y, z))                            \
+    X(GLint, gluBuild2DMipmaps,                                                                    \
+      (GLenum target, GLint internal_format, GLsizei width, GLsizei height, GLenum format,         \
+       GLenum type, const void* data),                                                             \
+      (target, internal_format, width, height, format, type, data))                                \
+    X(void, gluLookAt,                                                                             \
+      (GLdouble ex, GLdouble ey, GLdouble ez, GLdouble cx, GLdouble cy, GLdouble cz, GLdouble ux,  \
+       GLdouble uy, GLdouble uz),                                                                  \
+      (ex, ey, ez, cx, cy, cz, ux, uy, uz))                                                        \
+    X(void, gluPerspective, (GLdouble fovy, GLdouble aspect, GLdouble z_near, GLdouble z_far),     \
+      (fovy, aspect, z_near, z_far))                                                               \
+    X(void, SDL_GL_SwapBuffers, (void), ())                                                        \
+    X(void, glAttachShader, (GLuint program, GLuint shader), (program, shader))                    \
+    X(void, glBindAttribLocation, (GLuint program, GLuint index, const GLchar* name),              \
+      (program, index, name))                                                                      \
+    X(void, glCompileShader, (GLuint shader), (shader))                                            \
+    X(GLuint, glCreateProgram, (void), ())                                                         \
+    X(GLuint, glCreateShader, (GLenum type), (type))                                               \
+    X(void, glDeleteProgram, (GLuint program), (program))                                          \
+    X(void, glDeleteShader, (GLuint shader), (shader))                                             \
+    X(GLenum, glGetError, (void), ())                                                              \
+    X(void, glGetFloatv, (GLenum pname, GLfloat * params), (pname, params))                        \
+    X(void, glGetInfoLogARB,                                                                       \
+      (GLhandleARB object, GLsizei size, GLsizei * length, GLcharARB * log),                       \
+      (object, size, length, log))                                                                 \
+    X(void, glGetObjectParameterivARB, (GLhandleARB object, GLenum pname, GLint * params),         \
+      (object, pname, params))                                                                     \
+    X(void, glGetProgramInfoLog, (GLuint program, GLsizei size, GLsizei * length, GLchar * log),   \
+      (program, size, length, log))                                                                \
+    X(void, glGetProgramiv, (GLuint program, GLenum pname, GLint * params),                        \
+      (program, pname, params))                                                                    \
+    X(void, glGetShaderInfoLog, (GLuint shader, GLsizei size, GLsizei * length, GLchar * log),     \
+      (shader, size, length, log))                                                                 \
+    X(void, glGetShaderiv, (GLuint shader, GLenum pname, GLint * params), (shader, pname, params)) \
+    X(void, glLinkProgram, (GLuint program), (program))                                            \
+    X(void, glUniform1f, (GLint location, GLfloat v), (location, v))                               \
+    X(void, glUniform1fv, (GLint location, GLsizei count, const GLfloat* v), (location, count, v)) \
+    X(void, glUniform1i, (GLint location, GLint v), (location, v))                                 \
+    X(void, glUniform2fv, (GLint location, GLsizei count, const GLfloat* v), (location, count, v)) \
+    X(void, glUniform3fv, (GLint location, GLsizei count, const GLfloat* v), (location, count, v)) \
+    X(void, glUniform4fv, (GLint location, GLsizei count, const GLfloat* v), (location, count, v)) \
+    X(void, glUniformMatrix4fv,                                                                    \
+      (GLint location, GLsizei count, GLboolean transpose, const GLfloat* v),                      \
+      (location, count, transpose, v))                                                             \
+    X(void, glUseProgram, (GLuint program), (program))                                             \
+    X(void, glViewport, (GLint x, GLint y, GLsizei width, GLsizei height), (x, y, width, height))
+
+// X(return type, name, core name, (parameters), (arguments)): GLProgram's
+// ARB_shader_objects calls, made through their OpenGL 2.0 equivalents.
+#define VORNA_WEB_CORE_CALLS(X)                                                           \
+    X(GLhandleARB, glCreateProgramObjectARB, glCreateProgram, (void), ())                 \
+    X(GLhandleARB, glCreateShaderObjectARB, glCreateShader, (GLenum type), (type))        \
+    X(void, glCompileShaderARB, glCompileShader, (GLhandleARB shader), (shader))          \
+    X(void, glAttachObjectARB, glAttachShader, (GLhandleARB program, GLhandleARB shader), \
+      (program, shader))                                                                  \
+    X(void, glLinkProgramARB, glLinkProgram, (GLhandleARB program), (program))            \
+    X(void, glUseProgramObjectARB, glUseProgram, (GLhandleARB program), (program))        \
+    X(GLint, glGetUniformLocationARB, glGetUniformLocation,                               \
+      (GLhandleARB program, const GLcharARB* name), (program, name))
 
 #if defined(__cplusplus) && defined(VORNA_WEB_RENAMES)
 
@@ -131,8 +196,8 @@
 #define SDL_GetTicks vorna_web_SDL_GetTicks
 #define main vorna_desktop_main
 
-// The list's renames; a #define cannot come out of a macro, so they are
-// spelled out, and the build checks them against the list.
+// The lists' renames; a #define cannot come out of a macro, so they are
+// spelled out, and the build checks them against the lists.
 #define glBindTexture vorna_web_glBindTexture
 #define glBlendEquation vorna_web_glBlendEquation
 #define glBlendFunc vorna_web_glBlendFunc
@@ -156,5 +221,41 @@
 #define gluLookAt vorna_web_gluLookAt
 #define gluPerspective vorna_web_gluPerspective
 #define SDL_GL_SwapBuffers vorna_web_SDL_GL_SwapBuffers
+#define glAttachShader vorna_web_glAttachShader
+#define glBindAttribLocation vorna_web_glBindAttribLocation
+#define glCompileShader vorna_web_glCompileShader
+#define glCreateProgram vorna_web_glCreateProgram
+#define glCreateShader vorna_web_glCreateShader
+#define glDeleteProgram vorna_web_glDeleteProgram
+#define glDeleteShader vorna_web_glDeleteShader
+#define glGetError vorna_web_glGetError
+#define glGetFloatv vorna_web_glGetFloatv
+#define glGetInfoLogARB vorna_web_glGetInfoLogARB
+#define glGetObjectParameterivARB vorna_web_glGetObjectParameterivARB
+#define glGetProgramInfoLog vorna_web_glGetProgramInfoLog
+#define glGetProgramiv vorna_web_glGetProgramiv
+#define glGetShaderInfoLog vorna_web_glGetShaderInfoLog
+#define glGetShaderiv vorna_web_glGetShaderiv
+#define glLinkProgram vorna_web_glLinkProgram
+#define glUniform1f vorna_web_glUniform1f
+#define glUniform1fv vorna_web_glUniform1fv
+#define glUniform1i vorna_web_glUniform1i
+#define glUniform2fv vorna_web_glUniform2fv
+#define glUniform3fv vorna_web_glUniform3fv
+#define glUniform4fv vorna_web_glUniform4fv
+#define glUniformMatrix4fv vorna_web_glUniformMatrix4fv
+#define glUseProgram vorna_web_glUseProgram
+#define glViewport vorna_web_glViewport
+
+#define glCreateProgramObjectARB vorna_web_glCreateProgramObjectARB
+#define glCreateShaderObjectARB vorna_web_glCreateShaderObjectARB
+#define glCompileShaderARB vorna_web_glCompileShaderARB
+#define glAttachObjectARB vorna_web_glAttachObjectARB
+#define glLinkProgramARB vorna_web_glLinkProgramARB
+#define glUseProgramObjectARB vorna_web_glUseProgramObjectARB
+#define glGetUniformLocationARB vorna_web_glGetUniformLocationARB
+
+#define glShaderSource vorna_web_glShaderSource
+#define glShaderSourceARB vorna_web_glShaderSourceARB
 
 #endif

@@ -121,17 +121,16 @@ std::vector<std::string> Outcome::demo_lines() const
     return lines;
 }
 
-DemoRun::DemoRun() : DemoRun(std::vector<std::string>{demo_binary()})
-{
-    for (const fs::directory_entry& entry : fs::directory_iterator(assets_dir()))
-        fs::create_symlink(entry.path(), folder_.path() / entry.path().filename());
-}
+DemoRun::DemoRun() : DemoRun(std::vector<std::string>{demo_binary()}, assets_dir()) {}
 
-DemoRun::DemoRun(std::vector<std::string> command)
+DemoRun::DemoRun(std::vector<std::string> command, const std::string& media)
     : display_(hold_display(), close_display),
       out_((folder_.path() / ".out").string()),
       demo_(std::move(command))
 {
+    if (!media.empty())
+        for (const fs::directory_entry& entry : fs::directory_iterator(media))
+            fs::create_symlink(entry.path(), folder_.path() / entry.path().filename());
     fs::create_directories(out_ + "/frames");
     demo_.in_dir(dir());
     set_env("SDL_AUDIODRIVER", "disk");

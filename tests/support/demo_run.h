@@ -64,8 +64,9 @@ class DemoRun {
 public:
     // A scratch folder holding links to every file of the media folder.
     DemoRun();
-    // Another program (the command line given) in an empty scratch folder.
-    explicit DemoRun(std::vector<std::string> command);
+    // Another program (the command line given) in an empty scratch folder, or
+    // in one holding links to every file of `media` (another demo's folder).
+    explicit DemoRun(std::vector<std::string> command, const std::string& media = "");
 
     std::string dir() const { return folder_.path().string(); }
     void remove_media(const std::string& name);

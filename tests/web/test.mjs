@@ -4,19 +4,26 @@
 // rig, on the X display the test runs under); the page itself is played as a
 // user would: click, music, Escape, autoplay to the end, "play again".
 //
-// Usage: node test.mjs --site DIR --demo PATH --rig PATH --assets DIR [--keep DIR]
+// The starter example's site is held to its own desktop frames the same way,
+// and a shader of it that fails to build must show on its page.
+//
+// Usage: node test.mjs --site DIR --demo PATH --rig PATH --assets DIR
+//                      --starter-site DIR --starter PATH --starter-assets DIR [--keep DIR]
 // --keep saves each compared pair of frames there as PPM. Exit status 0 when
 // every check passed.
+import fs from "node:fs";
 import path from "node:path";
 import * as web from "./lib.mjs";
 
 const options = {};
 for (let i = 2; i + 1 < process.argv.length; i += 2)
   options[process.argv[i].replace(/^--/, "")] = process.argv[i + 1];
-for (const name of ["site", "demo", "rig", "assets"])
+for (const name of ["site", "demo", "rig", "assets", "starter-site", "starter", "starter-assets"])
   if (!options[name]) throw new Error(`missing --${name}`);
 const desktop = { demo: path.resolve(options.demo), rig: path.resolve(options.rig),
                   assets: path.resolve(options.assets) };
+const starter = { demo: path.resolve(options.starter), rig: desktop.rig,
+                  assets: path.resolve(options["starter-assets"]) };
 
 let failures = 0;
 function check(ok, what, detail = "") {
@@ -58,20 +65,27 @@ const frameCases = [
   { name: "greetings alone at 27 s", ...ticks([27000]), kind: "caption" },
 ];
 
+// The browser's and the desktop's frame for a case, and their whole-frame check.
+async function framePair(context, siteUrl, program, c) {
+  const [browserFrame, desktopFrame] =
+      await Promise.all([web.webFrame(context, siteUrl, c.query),
+                         web.desktopFrame(program, c.clock, c.last)]);
+  if (options.keep) {
+    const stem = path.join(options.keep, path.basename(program.demo) + "_" +
+                                         c.query.replace(/[^0-9a-z]+/gi, "_"));
+    web.writePpm(`${stem}-web.ppm`, browserFrame);
+    web.writePpm(`${stem}-desktop.ppm`, desktopFrame);
+  }
+  const whole = web.difference(browserFrame, desktopFrame);
+  check(whole.over <= FRAME_OVER_32, `${c.name}: the frame matches the desktop's`,
+        `${percent(whole.over)} of pixels off by more than 32, mean difference ${whole.mean.toFixed(3)}`);
+  return [browserFrame, desktopFrame];
+}
+
 async function compareFrames(context, siteUrl) {
   const logoLevels = [];
   for (const c of frameCases) {
-    const [browserFrame, desktopFrame] =
-        await Promise.all([web.webFrame(context, siteUrl, c.query),
-                           web.desktopFrame(desktop, c.clock, c.last)]);
-    if (options.keep) {
-      const stem = path.join(options.keep, c.query.replace(/[^0-9a-z]+/gi, "_"));
-      web.writePpm(`${stem}-web.ppm`, browserFrame);
-      web.writePpm(`${stem}-desktop.ppm`, desktopFrame);
-    }
-    const whole = web.difference(browserFrame, desktopFrame);
-    check(whole.over <= FRAME_OVER_32, `${c.name}: the frame matches the desktop's`,
-          `${percent(whole.over)} of pixels off by more than 32, mean difference ${whole.mean.toFixed(3)}`);
+    const [browserFrame, desktopFrame] = await framePair(context, siteUrl, desktop, c);
     const lit = [web.litMask(browserFrame), web.litMask(desktopFrame)];
     const mismatch = web.maskMismatch(lit[0], lit[1]);
     if (c.kind === "lines") {
@@ -100,6 +114,45 @@ async function compareFrames(context, siteUrl) {
   const [a, b] = logoLevels;
   check(b[0] > a[0] * 1.6, "the logo fades in from 3 s to 3.5 s",
         `mean level ${a[0].toFixed(2)}, then ${b[0].toFixed(2)}`);
+}
+
+// The starter: its backdrop is a shader of its own on the prelude, built by
+// GLProgram2 from the preloaded files; our starfield and radar over it.
+const starterCases = [
+  { name: "starter: backdrop and starfield at 1.5 s", ...ticks([1500]) },
+  { name: "starter: starfield and radar over the backdrop at 5 s", ...fps(4000, 61) },
+  { name: "starter: radar over the backdrop at 9 s", ...fps(8000, 61) },
+];
+
+async function compareStarter(context, siteUrl) {
+  for (const c of starterCases) await framePair(context, siteUrl, starter, c);
+}
+
+// The starter with one letter of its fragment shader wrong, in the data the
+// page preloads: the page shows the toolkit's message, which names the file
+// and the line the desktop's compiler names, and says so in the console.
+async function shaderFailureOnThePage(context, siteUrl) {
+  const shader = "shaders/backdrop.frag";
+  const prelude = fs.readFileSync(path.join(starter.assets, "shaders/std.glsl"), "latin1");
+  const source = fs.readFileSync(path.join(starter.assets, shader), "latin1");
+  const line = prelude.split("\n").length - 1 + source.split("\n").findIndex((text) => text.includes("gl_FragColor")) + 1;
+  const data = fs.readFileSync(path.join(options["starter-site"], "vorna.data"), "latin1");
+  const page = await web.openPage(context);
+  await page.route("**/vorna.data", (route) => route.fulfill({
+    contentType: "application/octet-stream",
+    body: Buffer.from(data.replace("gl_FragColor", "gl_FragColoq"), "latin1"),
+  }));
+  await page.goto(`${siteUrl}?autoplay`);
+  const state = await web.waitForState(page, ["error", "ended"], 30000).catch(() => "playing");
+  const shown = await page.textContent("#details");
+  check(state === "error" && await page.isVisible("#details") &&
+            shown.includes(`${shader}: fragment shader compilation failed:`) &&
+            shown.includes(`0:${line}:`) && shown.includes("gl_FragColoq"),
+        "a shader that fails to build ends the run with its message on the page",
+        `state ${state}, page: ${JSON.stringify(shown)}`);
+  check(page.errors.some((error) => error.includes(`${shader}: fragment shader compilation failed`)),
+        "... and in the console", page.errors.join(" | "));
+  await page.close();
 }
 
 // A test-mode run that the demo ends first (its clock past 30 s) is done too,
@@ -181,16 +234,20 @@ async function autoplay(context, siteUrl) {
 }
 
 const site = await web.serve(path.resolve(options.site));
+const starterSite = await web.serve(path.resolve(options["starter-site"]));
 const browser = await web.launch();
 try {
   const playing = autoplay(browser.context, site.url);
   await compareFrames(browser.context, site.url);
+  await compareStarter(browser.context, starterSite.url);
+  await shaderFailureOnThePage(browser.context, starterSite.url);
   await testModeEndsWithTheDemo(browser.context, site.url);
   await clickAndEscape(browser.context, site.url);
   await playing;
 } finally {
   await browser.close();
   site.close();
+  starterSite.close();
 }
 console.log(failures ? `${failures} check(s) failed` : "all browser checks passed");
 process.exit(failures ? 1 : 0);
