@@ -35,25 +35,21 @@ void load_file(const char* path, std::string* out)
     *out = text.c_str();
 }
 
-// Its log is a local buffer of the same name as the unit's static one, which
-// link() uses: each function reads the GL's log into its own `log`.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wshadow"
 void check_error(GLhandleARB shader)
 {
     GLint status = -1;
     glGetObjectParameterivARB(shader, GL_OBJECT_COMPILE_STATUS_ARB, &status);
-    char log[1024];
+    // Not `log`, which would hide the unit's buffer that link() reads into.
+    char info_log[1024];
     GLsizei len = 0;
-    glGetInfoLogARB(shader, 1023, &len, log);
-    assert(len < (int)sizeof(log));
+    glGetInfoLogARB(shader, 1023, &len, info_log);
+    assert(len < (int)sizeof(info_log));
     if (status == 1)
         return;
-    log[len] = '\0';
-    std::cerr << "Shader terror:\n" << log << std::endl;
+    info_log[len] = '\0';
+    std::cerr << "Shader terror:\n" << info_log << std::endl;
     std::abort();
 }
-#pragma GCC diagnostic pop
 
 }  // namespace
 
