@@ -144,7 +144,7 @@ TEST_F(FileTest, within_the_modification_second_the_content_decides)
     EXPECT_TRUE(changed_within_the_second(std::string("a\0b", 3), std::string("a\0c", 3)));
 }
 
-TEST_F(FileTest, once_the_second_is_over_the_cache_is_dropped_and_content_no_longer_compared)
+TEST_F(FileTest, once_the_second_is_over_one_last_comparison_drops_the_cache)
 {
     const time_t past = time(nullptr) - 100;
     write("colour = red;");
@@ -153,16 +153,37 @@ TEST_F(FileTest, once_the_second_is_over_the_cache_is_dropped_and_content_no_lon
     file.read();
     EXPECT_EQ(file.content, "colour = red;");
 
-    // Other bytes under the same timestamp: only a write inside the recorded
-    // second could do that, so the file is not read to look.
-    write("colour = tan;");
-    stamp(past);
+    // The first poll after the second compares once more: the same bytes.
     EXPECT_FALSE(file.has_changed());
     EXPECT_EQ(file.content, "");
     EXPECT_EQ(file.mtime, past);
 
+    // From then on only the timestamp counts: other bytes under it are not
+    // looked for, since only a write inside the recorded second could do that.
+    write("colour = tan;");
+    stamp(past);
+    EXPECT_FALSE(file.has_changed());
     EXPECT_EQ(file.read(), "colour = tan;");
     EXPECT_EQ(file.content, "colour = tan;");
+}
+
+TEST_F(FileTest, a_second_save_in_the_same_second_polled_only_after_that_second_is_seen)
+{
+    const time_t past = time(nullptr) - 100;
+    write("colour = red;");
+    stamp(past);
+    kit::File file(path);
+    file.read();
+    // Saved again within the recorded second, after its last poll.
+    write("colour = tan;");
+    stamp(past);
+    EXPECT_TRUE(file.has_changed());
+    // Until it is read, the change stands and the old text stays cached.
+    EXPECT_TRUE(file.has_changed());
+    EXPECT_EQ(file.content, "colour = red;");
+    EXPECT_EQ(file.read(), "colour = tan;");
+    EXPECT_FALSE(file.has_changed());
+    EXPECT_EQ(file.content, "");
 }
 
 TEST_F(FileTest, another_modification_second_is_a_change_whatever_the_content)
