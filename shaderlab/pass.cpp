@@ -104,6 +104,12 @@ bool defines_main(const std::string& text)
     return std::regex_search(without_comments(text), main_function);
 }
 
+bool uses_main_image(const std::string& text)
+{
+    static const std::regex main_image(R"(\bmainImage\s*\()");
+    return std::regex_search(without_comments(text), main_image);
+}
+
 std::string info_log(GLuint object, bool is_program)
 {
     GLint length = 0;
@@ -299,10 +305,36 @@ bool Pass::update()
     return true;
 }
 
+Source Pass::shared_fragment(const std::vector<std::string>& texts, bool with_main,
+                             std::string* version) const
+{
+    Source fragment;
+    const std::string& path = files_[0].path;
+    const std::string prefix = version_prefix(texts[0]);
+    *version = kDefaultVersion;
+    if (prefix.empty()) {
+        fragment.add_own(*version, path + " (shaderlab's #version line)");
+    } else {
+        fragment.add(prefix, path, 1);
+        // Its last line, the #version line itself, opens our vertex shader too.
+        const size_t end = prefix.back() == '\n' ? prefix.size() - 1 : prefix.size();
+        const size_t start = prefix.rfind('\n', end - 1) + 1;  // 0 after npos
+        *version = prefix.substr(start, end - start) + "\n";
+    }
+    fragment.add_own(kDeclarations, path + " (shaderlab's declarations of the inputs)");
+    if (files_.size() > 1)
+        fragment.add(texts[1], files_[1].path, 1);
+    fragment.add(texts[0].substr(prefix.size()), path, 1 + count_lines(prefix));
+    if (with_main)
+        fragment.add_own(kMain, path + " (shaderlab's main(), which calls mainImage)");
+    return fragment;
+}
+
 void Pass::build(const std::vector<std::string>& texts)
 {
     Source vertex, fragment;
     std::string vertex_name, fragment_name, link_name;
+    GLuint vertex_shader = 0, fragment_shader = 0;
     if (prelude_form) {
         vertex_name = files_[1].path;
         fragment_name = files_[2].path;
@@ -311,32 +343,31 @@ void Pass::build(const std::vector<std::string>& texts)
         vertex.add(texts[1], vertex_name, 1);
         fragment.add(texts[0], kPrelude, 1);
         fragment.add(texts[2], fragment_name, 1);
+        // Both stages compile before either is looked at, the vertex stage first.
+        vertex_shader = compile(GL_VERTEX_SHADER, vertex);
+        fragment_shader = compile(GL_FRAGMENT_SHADER, fragment);
     } else {
         vertex_name = fragment_name = link_name = files_[0].path;
-        const std::string& path = files_[0].path;
-        const std::string prefix = version_prefix(texts[0]);
-        std::string version = kDefaultVersion;
-        if (prefix.empty()) {
-            fragment.add_own(version, path + " (shaderlab's #version line)");
-        } else {
-            fragment.add(prefix, path, 1);
-            // Its last line, the #version line itself, opens our vertex shader too.
-            const size_t end = prefix.back() == '\n' ? prefix.size() - 1 : prefix.size();
-            const size_t start = prefix.rfind('\n', end - 1) + 1;  // 0 after npos
-            version = prefix.substr(start, end - start) + "\n";
+        std::string version;
+        const bool with_main = uses_main_image(texts[0]);
+        fragment = shared_fragment(texts, with_main, &version);
+        vertex.add_own(version + kVertex, files_[0].path + " (shaderlab's vertex shader)");
+        vertex_shader = compile(GL_VERTEX_SHADER, vertex);
+        fragment_shader = compile(GL_FRAGMENT_SHADER, fragment);
+        // A main() of the file's own may stand behind a condition (another
+        // tool's #ifdef) that only the compiler weighs: then without ours.
+        if (with_main && !compiled(fragment_shader) && defines_main(texts[0])) {
+            const Source alone = shared_fragment(texts, false, &version);
+            const GLuint retry = compile(GL_FRAGMENT_SHADER, alone);
+            if (compiled(retry)) {
+                glDeleteShader(fragment_shader);
+                fragment_shader = retry;
+            } else {
+                glDeleteShader(retry);
+            }
         }
-        fragment.add_own(kDeclarations, path + " (shaderlab's declarations of the inputs)");
-        if (files_.size() > 1)
-            fragment.add(texts[1], files_[1].path, 1);
-        fragment.add(texts[0].substr(prefix.size()), path, 1 + count_lines(prefix));
-        if (!defines_main(texts[0]))
-            fragment.add_own(kMain, path + " (shaderlab's main(), which calls mainImage)");
-        vertex.add_own(version + kVertex, path + " (shaderlab's vertex shader)");
     }
 
-    // Both stages compile before either is looked at, the vertex stage first.
-    const GLuint vertex_shader = compile(GL_VERTEX_SHADER, vertex);
-    const GLuint fragment_shader = compile(GL_FRAGMENT_SHADER, fragment);
     std::string failure;
     if (!compiled(vertex_shader))
         failure = vertex_name + ": vertex shader compilation failed:\n" +

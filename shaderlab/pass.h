@@ -10,7 +10,9 @@
 //            the version line (the file's own #version, or #version 330), the
 //            inputs' declarations, the common file and a main() that calls
 //            mainImage around it, and draws it with a vertex shader of its own.
-//            A file that defines main() itself gets no main() of ours.
+//            A file without mainImage gets no main() of ours, and neither
+//            does one that compiles only without it (its own main() behind
+//            another tool's #ifdef, say).
 #pragma once
 
 #include <GL/glew.h>
@@ -91,6 +93,9 @@ private:
     bool stale_ = true;  // build at the next update whatever the files say
 
     void build(const std::vector<std::string>& texts);
+    // The shared form's fragment stage; `version` gets its #version line.
+    Source shared_fragment(const std::vector<std::string>& texts, bool with_main,
+                           std::string* version) const;
 };
 
 // "" when `path` is a regular file, else why it is refused as a source:

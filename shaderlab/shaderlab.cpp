@@ -168,7 +168,7 @@ Options parse(int argc, char** argv)
             files.push_back(arg);
             continue;
         }
-        if ((arg != "-c" && arg != "-b" && arg != "-i" && arg != "-m"))
+        if (arg != "-c" && arg != "-b" && arg != "-i" && arg != "-m")
             fail("unknown option " + arg + " (shaderlab --help)");
         if (i + 1 == argc)
             fail(arg + " needs a value (shaderlab --help)");
