@@ -305,16 +305,21 @@ TEST(ShaderlabSharedForm, runs_mainImage_with_each_kind_of_input)
                                                   "\x00\x00\xff\xff\xff\xff\xff\xff",
                                                   16));
     const Case cases[] = {
+        // The bottom rows: the time between frames and its rate (1/60 s first).
         {"plain: time, frame count, resolution, GLSL 3.30",
          {"a.frag"},
          {{"a.frag",
            image("    int tenth = iFrame * 10;\n"
                  "    c = vec4(iTime * 20.0 / 255.0, float(tenth) / 255.0,\n"
-                 "             iResolution == vec3(1280, 720, 1) ? tanh(20.0) : 0.0, 1);\n")}},
+                 "             iResolution == vec3(1280, 720, 1) ? tanh(20.0) : 0.0, 1);\n"
+                 "    if (p.y < 8.0) c = vec4(iTimeDelta, iFrameRate / 255.0, 0, 1);\n")}},
          "1000,2000,3000",
          "3:escape",
          "",
-         {{0, 640, 360, {0, 0, 255}, 0}, {2, 10, 700, {40, 20, 255}, 0}}},
+         {{0, 640, 360, {0, 0, 255}, 0},
+          {2, 10, 700, {40, 20, 255}, 0},
+          {0, 10, 4, {4, 60, 0}, 0},
+          {2, 10, 4, {255, 1, 0}, 0}}},
         {"image: upright, repeating, mipmapped",
          {"-c", "0=quad.png", "a.frag"},
          {{"quad.png", quad},
@@ -378,6 +383,16 @@ TEST(ShaderlabSharedForm, runs_mainImage_with_each_kind_of_input)
          "1:escape",
          "",
          {{0, 640, 360, {0, 128, 255}, 1}}},
+        // As another tool writes them: its own main() and output, not ours.
+        {"own main()",
+         {"a.frag"},
+         {{"a.frag", image("    c = vec4(1, 0, 0, 1);\n") +
+                         "out vec4 colour;\nvoid main() { mainImage(colour, gl_FragCoord.xy); "
+                         "colour.b = 1.0; }\n"}},
+         "0",
+         "1:escape",
+         "",
+         {{0, 640, 360, {255, 0, 255}, 0}}},
         // Left half: iMouse.xy / 1020; right: the signs of z and w (1 +, 0.4 -)
         // and whether |zw| is the press at (100, 99) from the bottom. With a
         // #version line of its own, after a comment.
