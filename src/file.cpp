@@ -54,9 +54,21 @@ bool File::has_changed() const
         return true;
     if (time(nullptr) != mtime) {
         // No write can land in the recorded second any more: the timestamp
-        // alone decides from now on, so the cached text can go.
-        std::string().swap(content);
-        return false;
+        // alone decides from now on, so the cached text can go. A second save
+        // may still have landed in that second after its last poll, so the
+        // bytes are compared once more first. An empty cache has gone already
+        // (or stands for an empty file); a file that cannot be read now shows
+        // no change.
+        bool changed = false;
+        if (!content.empty()) {
+            try {
+                changed = raw_read() != content;
+            } catch (const std::exception&) {
+            }
+        }
+        if (!changed)
+            std::string().swap(content);
+        return changed;
     }
     // Still inside the modification second: a second write may have kept the
     // timestamp, so only the bytes can tell.

@@ -25,7 +25,8 @@ public:
     std::string read();
 
     // True when the file differs from what the last read saw: another
-    // modification second, or, within that second, other bytes.
+    // modification second, or, within that second and at the first poll
+    // after it, other bytes.
     bool has_changed() const;
 };
 

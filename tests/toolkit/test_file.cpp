@@ -144,7 +144,7 @@ TEST_F(FileTest, within_the_modification_second_the_content_decides)
     EXPECT_TRUE(changed_within_the_second(std::string("a\0b", 3), std::string("a\0c", 3)));
 }
 
-TEST_F(FileTest, once_the_second_is_over_the_cache_is_dropped_and_content_no_longer_compared)
+TEST_F(FileTest, after_the_second_one_last_comparison_sees_a_late_save_then_the_cache_goes)
 {
     const time_t past = time(nullptr) - 100;
     write("colour = red;");
@@ -153,16 +153,27 @@ TEST_F(FileTest, once_the_second_is_over_the_cache_is_dropped_and_content_no_lon
     file.read();
     EXPECT_EQ(file.content, "colour = red;");
 
-    // Other bytes under the same timestamp: only a write inside the recorded
-    // second could do that, so the file is not read to look.
+    // Saved again within the recorded second, after its last poll: seen, and
+    // the change stands, the old text cached, until it is read.
     write("colour = tan;");
     stamp(past);
+    EXPECT_TRUE(file.has_changed());
+    EXPECT_TRUE(file.has_changed());
+    EXPECT_EQ(file.content, "colour = red;");
+    EXPECT_EQ(file.read(), "colour = tan;");
+
+    // The same bytes at the first poll after the second: the cache goes.
     EXPECT_FALSE(file.has_changed());
     EXPECT_EQ(file.content, "");
     EXPECT_EQ(file.mtime, past);
 
-    EXPECT_EQ(file.read(), "colour = tan;");
-    EXPECT_EQ(file.content, "colour = tan;");
+    // From then on only the timestamp counts: other bytes under it are not
+    // looked for, since only a write inside the recorded second could do that.
+    write("colour = green;");
+    stamp(past);
+    EXPECT_FALSE(file.has_changed());
+    EXPECT_EQ(file.read(), "colour = green;");
+    EXPECT_EQ(file.content, "colour = green;");
 }
 
 TEST_F(FileTest, another_modification_second_is_a_change_whatever_the_content)
