@@ -22,42 +22,57 @@ std::atomic<const void*> recorded_window{nullptr};
 std::atomic<bool> told_no_opengl{false};
 std::vector<unsigned char> pixels;  // the last read-back; the drawing thread's
 
+const interpose::Next<void*(const char*)> sdl_gl_address("SDL_GL_GetProcAddress");
+
+// A GL function as the program sees it: SDL 1.2 programs through SDL's loader,
+// since sdl12-compat draws them into a framebuffer of its own that it passes
+// off as the window's (framebuffer 0 in its glBindFramebuffer).
 template <typename Function>
-Function gl_function(const char* name)
+Function gl_function(riglib::Kind kind, const char* name)
 {
+    if (kind == riglib::Kind::sdl12 && sdl_gl_address.get())
+        return reinterpret_cast<Function>(sdl_gl_address(name));
     return reinterpret_cast<Function>(glXGetProcAddressARB(reinterpret_cast<const GLubyte*>(name)));
 }
 
 // The back buffer the swap is about to show, whole, into `pixels` (bottom row
-// first). The state the read needs (the window's own framebuffer and back
+// first). The state the read needs (the window's framebuffer and its back
 // buffer, no pack buffer, tight rows) is set for it and the program's put back.
-void read_back(int width, int height)
+void read_back(riglib::Kind kind, int width, int height)
 {
-    static const auto bind_buffer = gl_function<PFNGLBINDBUFFERPROC>("glBindBuffer");
-    static const auto bind_framebuffer = gl_function<PFNGLBINDFRAMEBUFFERPROC>("glBindFramebuffer");
+    static const auto bind_buffer = gl_function<PFNGLBINDBUFFERPROC>(kind, "glBindBuffer");
+    static const auto bind_framebuffer =
+        gl_function<PFNGLBINDFRAMEBUFFERPROC>(riglib::Kind::x11, "glBindFramebuffer");
+    static const auto bind_window_framebuffer =
+        gl_function<PFNGLBINDFRAMEBUFFERPROC>(kind, "glBindFramebuffer");
     int major = 0, minor = 0;
     if (const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION)))
         std::sscanf(version, "%d.%d", &major, &minor);
     const int version = major * 10 + minor;  // 0 for OpenGL ES, which this read does not serve
 
-    GLint pack_buffer = 0, read_framebuffer = 0;
+    GLint pack_buffer = 0, read_framebuffer = 0, window_framebuffer = 0;
     if (version >= 21 && bind_buffer) {
         glGetIntegerv(GL_PIXEL_PACK_BUFFER_BINDING, &pack_buffer);
         if (pack_buffer)
             bind_buffer(GL_PIXEL_PACK_BUFFER, 0);
     }
-    if (version >= 30 && bind_framebuffer) {
+    const bool framebuffers = version >= 30 && bind_framebuffer && bind_window_framebuffer;
+    if (framebuffers) {
         glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &read_framebuffer);
-        if (read_framebuffer)
-            bind_framebuffer(GL_READ_FRAMEBUFFER, 0);
+        bind_window_framebuffer(GL_READ_FRAMEBUFFER, 0);
+        glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &window_framebuffer);
     }
-    GLint read_buffer = 0;
-    GLboolean doubled = GL_TRUE;
-    glGetIntegerv(GL_READ_BUFFER, &read_buffer);
-    glGetBooleanv(GL_DOUBLEBUFFER, &doubled);
-    const GLint shown = doubled ? GL_BACK : GL_FRONT;
-    if (read_buffer != shown)
-        glReadBuffer(static_cast<GLenum>(shown));
+    // The window's own framebuffer reads its back buffer (its front, when it has
+    // only one); one that stands in for it is read as it is set.
+    GLint read_buffer = 0, shown = 0;
+    if (window_framebuffer == 0) {
+        GLboolean doubled = GL_TRUE;
+        glGetIntegerv(GL_READ_BUFFER, &read_buffer);
+        glGetBooleanv(GL_DOUBLEBUFFER, &doubled);
+        shown = doubled ? GL_BACK : GL_FRONT;
+        if (read_buffer != shown)
+            glReadBuffer(static_cast<GLenum>(shown));
+    }
 
     const GLenum names[] = {GL_PACK_ALIGNMENT,   GL_PACK_ROW_LENGTH, GL_PACK_SKIP_ROWS,
                             GL_PACK_SKIP_PIXELS, GL_PACK_SWAP_BYTES, GL_PACK_LSB_FIRST};
@@ -76,7 +91,7 @@ void read_back(int width, int height)
 
     if (read_buffer != shown)
         glReadBuffer(static_cast<GLenum>(read_buffer));
-    if (read_framebuffer)
+    if (framebuffers && read_framebuffer != window_framebuffer)
         bind_framebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(read_framebuffer));
     if (pack_buffer)
         bind_buffer(GL_PIXEL_PACK_BUFFER, static_cast<GLuint>(pack_buffer));
@@ -213,7 +228,7 @@ riglib::Swap::Swap(Kind kind, const void* window, bool opengl, SizeOf size, void
         record(frame_, nullptr);
         return;
     }
-    read_back(picture.width, picture.height);
+    read_back(kind, picture.width, picture.height);
     picture.rgb = pixels.data();
     record(frame_, &picture);
 }
