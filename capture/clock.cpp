@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -25,8 +26,16 @@ constexpr int64_t kBillion = 1000000000;
 // to be drawn, few enough that a spin gives way within milliseconds.
 constexpr uint32_t kSpinReads = 1u << 16;
 // A wait that ends within the frame weighs as much as this many reads, so that a
-// loop of short sleeps gives way after about a thousand turns.
+// loop of short sleeps that reads the clock gives way after about a thousand
+// turns...
 constexpr uint32_t kWaitWeight = 64;
+// ... and one with no clock read since the last wait (a program waiting for
+// something other than time: another thread, a device) as much as this: a
+// thread starts within a few such waits, which leave the clock as it is, while
+// 256 of them let a frame pass, for a thread that in turn waits on the clock.
+constexpr uint32_t kBlindWaitWeight = kSpinReads / 256;
+// Such a wait sleeps for real, at most this long, so that what it waits for can happen.
+constexpr int64_t kBlindWaitNs = 1000000;
 // The clocks that tell time (every id below this that the kernel knows):
 // realtime, monotonic, their raw and coarse forms, boot time, alarms, TAI.
 // The CPU-time clocks (2 and 3, and the negative per-process ids) stay real.
@@ -49,6 +58,7 @@ std::atomic<uint64_t> current{0};    // the frame being drawn
 std::atomic<int64_t> current_ns{0};  // what it reads: nanoseconds since the origin
 std::atomic<pthread_t> drawing{};    // whose waits and clock reads can end frames
 uint32_t spin = 0;                   // the drawing thread's reads this frame
+bool read_since_wait = true;         // the drawing thread read a clock since its last wait
 
 const interpose::Next<int(clockid_t, timespec*)> real_clock_gettime("clock_gettime");
 const interpose::Next<int(timeval*, void*)> real_gettimeofday("gettimeofday");
@@ -86,7 +96,7 @@ timespec timespec_of(int64_t ns)
 
 int64_t frame_ns(uint64_t frame)
 {
-    return static_cast<int64_t>(script().nanoseconds(frame));
+    return script().real() ? 0 : static_cast<int64_t>(script().nanoseconds(frame));
 }
 
 // The clock is the frame clock in this process (else every call is the real one).
@@ -116,6 +126,7 @@ bool fake_waits()
 void begin_frame(uint64_t frame)
 {
     spin = 0;
+    read_since_wait = true;
     current_ns.store(frame_ns(frame), std::memory_order_relaxed);
     current.store(frame, std::memory_order_release);
 }
@@ -142,13 +153,19 @@ void pass_frame()
     end_frame(frame, false);
 }
 
-void note(uint32_t weight)
+void count(uint32_t weight)
 {
-    if (!on_drawing_thread())
-        return;
     spin += weight;
     if (spin >= kSpinReads)
         pass_frame();
+}
+
+void clock_read()
+{
+    if (!on_drawing_thread())
+        return;
+    read_since_wait = true;
+    count(1);
 }
 
 // A wait to `deadline` (ns on the frame clock) on the drawing thread: the
@@ -156,6 +173,7 @@ void note(uint32_t weight)
 // synchronised to the frame rate, and the wait returns at once in that frame.
 void wait_until(int64_t deadline)
 {
+    bool passed = false;
     for (;;) {
         const uint64_t frame = current.load(std::memory_order_relaxed);
         const int64_t next = frame_ns(frame + 1);
@@ -163,8 +181,19 @@ void wait_until(int64_t deadline)
         if (deadline < next || next <= frame_ns(frame))
             break;
         pass_frame();
+        passed = true;
     }
-    note(kWaitWeight);
+    if (passed)
+        return;
+    if (read_since_wait) {
+        read_since_wait = false;
+        count(kWaitWeight);
+        return;
+    }
+    const int64_t left = deadline - current_ns.load(std::memory_order_relaxed);
+    const timespec nap = timespec_of(std::min(left, kBlindWaitNs));
+    real_nanosleep(&nap, nullptr);
+    count(kBlindWaitWeight);
 }
 
 void wait_for(int64_t duration)
@@ -257,7 +286,7 @@ int clock_gettime(clockid_t id, timespec* ts)
 {
     if (!fakes(id))
         return real_clock_gettime(id, ts);
-    note(1);
+    clock_read();
     *ts = timespec_of(origin[id] + current_ns.load(std::memory_order_relaxed));
     return 0;
 }
@@ -268,7 +297,7 @@ int gettimeofday(timeval* tv, void* tz)
         return real_gettimeofday(tv, tz);
     if (tz)
         real_gettimeofday(nullptr, tz);
-    note(1);
+    clock_read();
     const timespec now = timespec_of(origin[CLOCK_REALTIME] + current_ns.load());
     tv->tv_sec = now.tv_sec;
     tv->tv_usec = now.tv_nsec / 1000;
@@ -279,7 +308,7 @@ time_t time(time_t* out)
 {
     if (!fakes(CLOCK_REALTIME))
         return real_time(out);
-    note(1);
+    clock_read();
     const time_t now = timespec_of(origin[CLOCK_REALTIME] + current_ns.load()).tv_sec;
     if (out)
         *out = now;
@@ -298,7 +327,7 @@ uint32_t SDL_GetTicks(void)
 {
     if (!frozen())
         return riglib::required(real_get_ticks)();
-    note(1);
+    clock_read();
     return script().at(current.load());
 }
 
@@ -306,7 +335,7 @@ uint64_t SDL_GetTicks64(void)
 {
     if (!frozen())
         return riglib::required(real_get_ticks64)();
-    note(1);
+    clock_read();
     return static_cast<uint64_t>(current_ns.load()) / 1000000;
 }
 
@@ -315,7 +344,7 @@ uint64_t SDL_GetPerformanceCounter(void)
 {
     if (!frozen() || !faked[CLOCK_MONOTONIC])
         return riglib::required(real_performance_counter)();
-    note(1);
+    clock_read();
     const unsigned __int128 ns = origin[CLOCK_MONOTONIC] + current_ns.load();
     return static_cast<uint64_t>(ns * riglib::required(real_performance_frequency)() / kBillion);
 }

@@ -1,13 +1,18 @@
 // A plain Xlib and GLX program for the capture tests (kinds.h), on
 // gettimeofday: it ends when the window manager asks it to close the window.
-// Paced: sleep, nap or spin.
+// Paced: sleep, nap or spin. With "helper" it first waits for a thread of its
+// own to start, by naps it counts rather than by the clock (as libjack does),
+// and fails when the thread has not started after a hundred of them.
 #include <GL/gl.h>
 #include <GL/glx.h>
 #include <X11/Xlib.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <thread>
 
 #include "kinds.h"
 #include "tone.h"
@@ -50,6 +55,21 @@ int main(int argc, char** argv)
     GLXContext context = glXCreateContext(display, visual, nullptr, True);
     glXMakeCurrent(display, window, context);
 
+    if (argc > 1 && std::strcmp(argv[1], "helper") == 0) {
+        std::atomic<bool> started{false};
+        std::thread helper([&started] {
+            usleep(20000);
+            started = true;
+        });
+        for (int naps = 0; !started && naps < 100; ++naps)
+            usleep(1000);
+        const bool in_time = started;
+        helper.join();
+        if (!in_time) {
+            std::fprintf(stderr, "kind_glx: the helper thread did not start in 100 naps\n");
+            return 1;
+        }
+    }
     gettimeofday(&start, nullptr);
     unsigned picture = 0;
     for (bool open = true; open;) {
