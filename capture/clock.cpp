@@ -137,8 +137,9 @@ void end_frame(uint64_t frame, bool swapped)
     begin_frame(frame + 1);
     if (riglib::role() == riglib::Role::recorder) {
         riglib::audio_after_frame(frame);
-        riglib::log_line("frame " + std::to_string(frame) + " ticks " +
-                         std::to_string(riglib::ticks(frame)) + (swapped ? "" : " idle"));
+        if (riglib::logging())
+            riglib::log_line("frame " + std::to_string(frame) + " ticks " +
+                             std::to_string(riglib::ticks(frame)) + (swapped ? "" : " idle"));
     }
     riglib::frame_began(frame + 1);
 }

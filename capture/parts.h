@@ -39,6 +39,8 @@ Role claim();
 
 // One line to RIG_LOG (no newline in line), in the recorder only.
 void log_line(const std::string& line);
+// Whether lines go anywhere: a line need not be made when not.
+bool logging();
 // Whether frame K is within RIG_FRAMES (every frame when unset).
 bool recorded(uint64_t frame);
 // Whether frame K wants a picture read back: saved or streamed.

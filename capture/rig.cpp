@@ -99,6 +99,7 @@ public:
     bool wants_picture(uint64_t frame) const;
     void record(uint64_t frame, const riglib::Picture* picture);
     void log_text(const std::string& line);
+    bool logging() const { return log != nullptr; }
 
 private:
     std::atomic<riglib::Role> role_{riglib::Role::candidate};
@@ -440,6 +441,11 @@ Role claim()
 void log_line(const std::string& line)
 {
     recording().log_text(line);
+}
+
+bool logging()
+{
+    return recording().logging();
 }
 
 bool recorded(uint64_t frame)
