@@ -93,7 +93,7 @@ namespace {
 
 // A frame whose end does not come in this much real time is stuck, and so is a
 // program that shows no frame in it.
-constexpr double kStuckSeconds = 60;
+constexpr int kStuckSeconds = 60;
 // A program asked to quit gets this long to end before it is terminated.
 constexpr double kQuitSeconds = 5;
 // A window without OpenGL gets this long to be replaced by one with it.
@@ -892,8 +892,8 @@ int record(const Run& run)
                "): only OpenGL programs can be recorded");
     if (done == 0) {
         if (why == Why::no_frame)
-            refuse(run.name +
-                   " drew no frame in 60 s (no buffer swap of an OpenGL window); "
+            refuse(run.name + " drew no frame in " + std::to_string(kStuckSeconds) +
+                   " s (no buffer swap of an OpenGL window); "
                    "stopped it");
         if (end.clean())
             refuse(run.name + " ended without drawing a frame (exit status 0)");
@@ -923,9 +923,9 @@ int record(const Run& run)
                                   (run.frames ? " of " + std::to_string(*run.frames) : "") +
                                   " frames";
         if (why == Why::stuck)
-            say(run.label + "'s frame " + std::to_string(done) +
-                " did not end in 60 s; stopped it; writing the " + std::to_string(done) +
-                " frames before it");
+            say(run.label + "'s frame " + std::to_string(done) + " did not end in " +
+                std::to_string(kStuckSeconds) + " s; stopped it; writing the " +
+                std::to_string(done) + " frames before it");
         else
             say(run.label + (end.status >= 0 ? " ended (" + end.said() + ")" : " " + end.said()) +
                 " after " + count + "; writing those");

@@ -87,6 +87,20 @@ void check_writable(const std::string& path, const char* variable)
         die(std::string(variable) + ": cannot open " + path + ": " + std::strerror(errno));
 }
 
+// The claim's abstract socket address (a name in no folder, gone with its process).
+struct Address {
+    explicit Address(const std::string& name)
+    {
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, name.data(), name.size());
+        length = static_cast<socklen_t>(sizeof(sa_family_t) + 1 + name.size());
+    }
+    const sockaddr* socket() const { return reinterpret_cast<const sockaddr*>(&address); }
+
+    sockaddr_un address{};
+    socklen_t length = 0;
+};
+
 class Recording {
 public:
     Recording();
@@ -192,12 +206,8 @@ Recording::Recording()
         // A process started after the recording was claimed (a child of the
         // program, or a program it runs) is left alone from the start.
         const int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path + 1, claim_name.data(), claim_name.size());
-        const socklen_t length =
-            static_cast<socklen_t>(sizeof(sa_family_t) + 1 + claim_name.size());
-        if (probe != -1 && connect(probe, reinterpret_cast<sockaddr*>(&address), length) == 0)
+        const Address address(claim_name);
+        if (probe != -1 && connect(probe, address.socket(), address.length) == 0)
             role_.store(riglib::Role::bystander);
         if (probe != -1)
             close(probe);
@@ -211,12 +221,8 @@ riglib::Role Recording::claim()
         return now;
     if (!claim_name.empty()) {
         claim_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path + 1, claim_name.data(), claim_name.size());
-        const socklen_t length =
-            static_cast<socklen_t>(sizeof(sa_family_t) + 1 + claim_name.size());
-        if (claim_fd == -1 || bind(claim_fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+        const Address address(claim_name);
+        if (claim_fd == -1 || bind(claim_fd, address.socket(), address.length) != 0) {
             if (claim_fd != -1)
                 close(claim_fd);
             claim_fd = -1;
