@@ -101,13 +101,16 @@ struct Address {
     socklen_t length = 0;
 };
 
+// The process's part, apart from the recording itself: every clock read asks
+// for it, also while the recording is being set up (a sanitizer's runtime
+// starting in a program without one reads the clock then).
+std::atomic<riglib::Role> role_of_process{riglib::Role::candidate};
+
 class Recording {
 public:
     Recording();
 
-    riglib::Role role() const { return role_.load(std::memory_order_relaxed); }
     riglib::Role claim();
-    void left_by_fork() { role_.store(riglib::Role::bystander); }
 
     bool recorded(uint64_t frame) const { return frame < frame_limit; }
     bool wants_picture(uint64_t frame) const;
@@ -116,7 +119,6 @@ public:
     bool logging() const { return log != nullptr; }
 
 private:
-    std::atomic<riglib::Role> role_{riglib::Role::candidate};
     std::string claim_name;  // "" when there are no outputs to keep to one process
     int claim_fd = -1;
 
@@ -208,7 +210,7 @@ Recording::Recording()
         const int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         const Address address(claim_name);
         if (probe != -1 && connect(probe, address.socket(), address.length) == 0)
-            role_.store(riglib::Role::bystander);
+            role_of_process.store(riglib::Role::bystander);
         if (probe != -1)
             close(probe);
     }
@@ -216,7 +218,7 @@ Recording::Recording()
 
 riglib::Role Recording::claim()
 {
-    riglib::Role now = role();
+    const riglib::Role now = role_of_process.load();
     if (now != riglib::Role::candidate)
         return now;
     if (!claim_name.empty()) {
@@ -226,7 +228,7 @@ riglib::Role Recording::claim()
             if (claim_fd != -1)
                 close(claim_fd);
             claim_fd = -1;
-            role_.store(riglib::Role::bystander);
+            role_of_process.store(riglib::Role::bystander);
             return riglib::Role::bystander;
         }
     }
@@ -240,7 +242,7 @@ riglib::Role Recording::claim()
     // Only this process writes the stream: the programs it starts do not get it.
     if (video_fd != -1)
         fcntl(video_fd, F_SETFD, FD_CLOEXEC);
-    role_.store(riglib::Role::recorder);
+    role_of_process.store(riglib::Role::recorder);
     // Frames that passed before this process claimed (it waited before it
     // showed a window) are in the recording too.
     for (uint64_t frame = 0; frame < riglib::frame(); ++frame)
@@ -415,8 +417,8 @@ __attribute__((constructor)) void load()
     riglib::audio_at_load();
     // A process forked from the recorder (and not yet another program) is left alone.
     pthread_atfork(nullptr, nullptr, [] {
-        if (recording().role() == riglib::Role::recorder)
-            recording().left_by_fork();
+        if (role_of_process.load() == riglib::Role::recorder)
+            role_of_process.store(riglib::Role::bystander);
     });
 }
 
@@ -436,7 +438,7 @@ const char* setting(const char* name)
 
 Role role()
 {
-    return recording().role();
+    return role_of_process.load(std::memory_order_relaxed);
 }
 
 Role claim()
