@@ -9,17 +9,15 @@
 #include <cstring>
 #include <string>
 
+#include "real_clock.h"
+
 int main(int argc, char** argv)
 {
     if (argc < 2) {
         std::fprintf(stderr, "usage: bench_launch PROGRAM [ARG...]\n");
         return 2;
     }
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    const unsigned long long ns = static_cast<unsigned long long>(ts.tv_sec) * 1000000000ull +
-                                  static_cast<unsigned long long>(ts.tv_nsec);
-    setenv("BENCH_T0_NS", std::to_string(ns).c_str(), 1);
+    setenv("BENCH_T0_NS", std::to_string(real_now_ns()).c_str(), 1);
     execv(argv[1], argv + 1);
     std::fprintf(stderr, "bench_launch: cannot run %s: %s\n", argv[1], std::strerror(errno));
     return 127;

@@ -16,15 +16,9 @@
 #include <cstdlib>
 
 #include "interpose.h"
+#include "real_clock.h"
 
 namespace {
-
-uint64_t now_ns()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
-}
 
 struct Step {
     const char* name;
@@ -38,7 +32,7 @@ Step table[steps] = {{"loaded"},        {"SDL_Init"}, {"SDL_SetVideoMode"},  {"g
 
 void note(int step, uint64_t start)
 {
-    const uint64_t end = now_ns();
+    const uint64_t end = real_now_ns();
     table[step].end = end;
     table[step].total += end - start;
     ++table[step].calls;
@@ -46,7 +40,7 @@ void note(int step, uint64_t start)
 
 __attribute__((constructor)) void load()
 {
-    note(loaded, now_ns());
+    note(loaded, real_now_ns());
 }
 
 __attribute__((destructor)) void save()
@@ -80,7 +74,7 @@ extern "C" {
 
 int SDL_Init(Uint32 flags)
 {
-    const uint64_t start = now_ns();
+    const uint64_t start = real_now_ns();
     const int result = real_sdl_init(flags);
     note(sdl_init, start);
     return result;
@@ -88,7 +82,7 @@ int SDL_Init(Uint32 flags)
 
 SDL_Surface* SDL_SetVideoMode(int width, int height, int bpp, Uint32 flags)
 {
-    const uint64_t start = now_ns();
+    const uint64_t start = real_now_ns();
     SDL_Surface* result = real_set_video_mode(width, height, bpp, flags);
     note(video_mode, start);
     return result;
@@ -96,7 +90,7 @@ SDL_Surface* SDL_SetVideoMode(int width, int height, int bpp, Uint32 flags)
 
 unsigned glewInit(void)
 {
-    const uint64_t start = now_ns();
+    const uint64_t start = real_now_ns();
     const unsigned result = real_glew_init();
     note(glew, start);
     return result;
@@ -104,7 +98,7 @@ unsigned glewInit(void)
 
 int Mix_PlayMusic(void* music, int loops)
 {
-    const uint64_t start = now_ns();
+    const uint64_t start = real_now_ns();
     const int result = real_mix_play_music(music, loops);
     note(::music, start);
     return result;
@@ -112,7 +106,7 @@ int Mix_PlayMusic(void* music, int loops)
 
 SDL_Surface* IMG_Load(const char* file)
 {
-    const uint64_t start = now_ns();
+    const uint64_t start = real_now_ns();
     SDL_Surface* result = real_img_load(file);
     note(image_load, start);
     return result;
@@ -121,7 +115,7 @@ SDL_Surface* IMG_Load(const char* file)
 GLint gluBuild2DMipmaps(GLenum target, GLint internal, GLsizei width, GLsizei height, GLenum format,
                         GLenum type, const void* data)
 {
-    const uint64_t start = now_ns();
+    const uint64_t start = real_now_ns();
     const GLint result = real_build_mipmaps(target, internal, width, height, format, type, data);
     note(mipmaps, start);
     return result;
@@ -129,7 +123,7 @@ GLint gluBuild2DMipmaps(GLenum target, GLint internal, GLsizei width, GLsizei he
 
 void SDL_GL_SwapBuffers(void)
 {
-    const uint64_t start = now_ns();
+    const uint64_t start = real_now_ns();
     real_swap();
     if (table[first_swap].calls == 0)
         note(first_swap, start);

@@ -17,6 +17,7 @@
 #include <cstdlib>
 
 #include "interpose.h"
+#include "real_clock.h"
 
 namespace {
 
@@ -25,13 +26,6 @@ constexpr unsigned max_swaps = 1u << 20;
 uint64_t stamps[max_swaps];
 unsigned swaps = 0;
 const interpose::Next<void()> real_swap("SDL_GL_SwapBuffers");
-
-uint64_t now_ns()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
-}
 
 __attribute__((destructor)) void save()
 {
@@ -60,7 +54,7 @@ extern "C" void SDL_GL_SwapBuffers(void)
 {
     real_swap();
     if (swaps < max_swaps)
-        stamps[swaps] = now_ns();
+        stamps[swaps] = real_now_ns();
     ++swaps;
     bench_frame_end();
 }

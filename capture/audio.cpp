@@ -80,9 +80,9 @@ public:
     SDL_audiostatus status() const;
     void close();
     void mix(Uint8* dst, const Uint8* src, Uint32 len, int volume) const;
-    void after_frame(unsigned frame);
+    void after_frame(uint64_t frame);
 
-    bool active() const { return fd != -1; }
+    bool active() const { return !path.empty(); }
     bool is_open() const { return opened; }
 
     // Held around every callback, as SDL holds its mixer lock; recursive, since
@@ -90,6 +90,7 @@ public:
     std::recursive_mutex lock;
 
 private:
+    std::string path;  // RIG_AUDIO, opened by the recorder at its first frame of sound
     int fd = -1;
     uint32_t fps = 0;
 
@@ -104,7 +105,8 @@ private:
     SDL_AudioSpec open_format{};
     std::vector<Uint8> chunk, converted;
 
-    uint64_t boundary(unsigned frame) const;
+    uint64_t boundary(uint64_t frame) const;
+    void start_file();
     void write_all(const void* data, size_t size, off_t at = -1);
     void write_samples(const Uint8* data, size_t frames);
     void write_silence(uint64_t frames);
@@ -113,19 +115,23 @@ private:
 
 Device::Device()
 {
-    const char* path = riglib::setting("RIG_AUDIO");
-    if (!path)
+    const char* setting = riglib::setting("RIG_AUDIO");
+    if (!setting)
         return;
     fps = riglib::frame_rate();
     if (fps == 0)
         riglib::fail("RIG_AUDIO: needs RIG_FPS (the sound follows a frame rate)");
-    // The file's header is rewritten as it grows, so it must be a file.
+    // The file's header is rewritten as it grows, so it must be a file. It is
+    // only checked now: the process that records opens it.
+    path = setting;
     struct stat info;
-    if (stat(path, &info) == 0 && !S_ISREG(info.st_mode))
-        riglib::fail(std::string("RIG_AUDIO: ") + path + " is not a regular file");
-    fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd == -1)
-        riglib::fail(std::string("RIG_AUDIO: cannot open ") + path + ": " + std::strerror(errno));
+    const bool exists = stat(setting, &info) == 0;
+    if (exists && !S_ISREG(info.st_mode))
+        riglib::fail("RIG_AUDIO: " + path + " is not a regular file");
+    const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+    if ((exists && access(setting, W_OK) != 0) ||
+        (!exists && access(folder.empty() ? "." : folder.c_str(), W_OK) != 0))
+        riglib::fail("RIG_AUDIO: cannot open " + path + ": " + std::strerror(errno));
 }
 
 int Device::open(SDL_AudioSpec* desired, SDL_AudioSpec* obtained)
@@ -174,23 +180,30 @@ int Device::open(SDL_AudioSpec* desired, SDL_AudioSpec* obtained)
     if (!track) {
         track = true;
         track_format = want;
-        // The WAV header; its two sizes are filled in as samples arrive.
-        const int bits = want.format == AUDIO_U8 || want.format == AUDIO_S8 ? 8 : 16;
-        const uint32_t block = static_cast<uint32_t>(want.channels) * (bits / 8);
-        unsigned char header[44];
-        std::memcpy(header, "RIFF\0\0\0\0WAVEfmt ", 16);
-        put32(header + 16, 16);
-        put16(header + 20, 1);  // integer PCM
-        put16(header + 22, want.channels);
-        put32(header + 24, static_cast<uint32_t>(want.freq));
-        put32(header + 28, static_cast<uint32_t>(want.freq) * block);
-        put16(header + 32, block);
-        put16(header + 34, bits);
-        std::memcpy(header + 36, "data\0\0\0\0", 8);
-        write_all(header, sizeof header);
-        update_sizes();
     }
     return 0;
+}
+
+// The WAV file, made by the recorder when the track's first frame is over;
+// its two sizes are filled in as samples arrive.
+void Device::start_file()
+{
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd == -1)
+        riglib::fail("RIG_AUDIO: cannot open " + path + ": " + std::strerror(errno));
+    const int bits = bytes_per_sample(track_format.format) * 8;
+    const uint32_t block = static_cast<uint32_t>(track_format.channels) * (bits / 8);
+    unsigned char header[44];
+    std::memcpy(header, "RIFF\0\0\0\0WAVEfmt ", 16);
+    put32(header + 16, 16);
+    put16(header + 20, 1);  // integer PCM
+    put16(header + 22, track_format.channels);
+    put32(header + 24, static_cast<uint32_t>(track_format.freq));
+    put32(header + 28, static_cast<uint32_t>(track_format.freq) * block);
+    put16(header + 32, block);
+    put16(header + 34, bits);
+    std::memcpy(header + 36, "data\0\0\0\0", 8);
+    write_all(header, sizeof header);
 }
 
 SDL_audiostatus Device::status() const
@@ -231,15 +244,17 @@ void Device::mix(Uint8* dst, const Uint8* src, Uint32 len, int volume) const
 }
 
 // The first sample of frame K's clock interval, at the track's rate.
-uint64_t Device::boundary(unsigned frame) const
+uint64_t Device::boundary(uint64_t frame) const
 {
-    return static_cast<uint64_t>(frame) * static_cast<uint64_t>(track_format.freq) / fps;
+    return frame * static_cast<uint64_t>(track_format.freq) / fps;
 }
 
-void Device::after_frame(unsigned frame)
+void Device::after_frame(uint64_t frame)
 {
     if (!track || !riglib::recorded(frame))
         return;
+    if (fd == -1)
+        start_file();
     // Silence up to this frame: the clock ran before the program opened its
     // device (or while it was closed).
     if (written < boundary(frame))
@@ -348,7 +363,7 @@ void riglib::audio_at_load()
     device();
 }
 
-void riglib::audio_after_frame(unsigned frame)
+void riglib::audio_after_frame(uint64_t frame)
 {
     device().after_frame(frame);
 }

@@ -1,14 +1,14 @@
-// The rig's implementation: scripted clock and input, recorded frames, for any
-// SDL 1.2 OpenGL program it is preloaded into. The contract is in rig.h.
+// The rig's recording: its settings, which process records (the claim), the
+// outputs it opens only then, and what each frame writes there (the output
+// stage: frames saved, streamed, kept at the first size). The contract is in
+// rig.h.
 #include "rig.h"
 
-#include "parts.h"
-#include "schedule.h"
-
-#include <GL/gl.h>
-#include <SDL.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +20,9 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "parts.h"
+#include "schedule.h"
 
 namespace {
 
@@ -63,136 +66,87 @@ const char* env(const char* name)
     return value && *value ? value : nullptr;
 }
 
-struct Injected {
-    unsigned frame;
-    SDL_Event event;
-    std::string name;  // as the log names it
+std::string absolute(const std::string& path)
+{
+    if (path.empty() || path[0] == '/')
+        return path;
+    char here[4096];
+    return getcwd(here, sizeof here) ? std::string(here) + "/" + path : path;
+}
+
+// An output path is checked at load, so that a bad one stops the program
+// before it runs, without touching what is there: the recording opens it only
+// in the process that records.
+void check_writable(const std::string& path, const char* variable)
+{
+    struct stat info;
+    const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+    const bool exists = stat(path.c_str(), &info) == 0;
+    if ((exists && access(path.c_str(), W_OK) != 0) ||
+        (!exists && access(folder.empty() ? "." : folder.c_str(), W_OK) != 0))
+        die(std::string(variable) + ": cannot open " + path + ": " + std::strerror(errno));
+}
+
+// The claim's abstract socket address (a name in no folder, gone with its process).
+struct Address {
+    explicit Address(const std::string& name)
+    {
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, name.data(), name.size());
+        length = static_cast<socklen_t>(sizeof(sa_family_t) + 1 + name.size());
+    }
+    const sockaddr* socket() const { return reinterpret_cast<const sockaddr*>(&address); }
+
+    sockaddr_un address{};
+    socklen_t length = 0;
 };
 
-SDL_Event key_event(Uint8 type, SDLKey sym)
-{
-    SDL_Event event;
-    std::memset(&event, 0, sizeof event);
-    event.key.type = type;
-    event.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
-    event.key.keysym.sym = sym;
-    event.key.keysym.mod = KMOD_NONE;
-    return event;
-}
+// The process's part, apart from the recording itself: every clock read asks
+// for it, also while the recording is being set up (a sanitizer's runtime
+// starting in a program without one reads the clock then).
+std::atomic<riglib::Role> role_of_process{riglib::Role::candidate};
 
-SDL_Event plain_event(Uint8 type)
-{
-    SDL_Event event;
-    std::memset(&event, 0, sizeof event);
-    event.type = type;
-    if (type == SDL_MOUSEMOTION) {
-        event.motion.x = 640;
-        event.motion.y = 360;
-    }
-    return event;
-}
-
-void add_events(std::vector<Injected>& out, unsigned frame, const std::string& name)
-{
-    if (name == "escape" || name == "escape-down")
-        out.push_back({frame, key_event(SDL_KEYDOWN, SDLK_ESCAPE), "escape-down"});
-    if (name == "escape" || name == "escape-up")
-        out.push_back({frame, key_event(SDL_KEYUP, SDLK_ESCAPE), "escape-up"});
-    // key-a to key-z and key-0 to key-9: SDL 1.2 names these keys by their
-    // ASCII code; the others by name.
-    static const struct {
-        const char* name;
-        SDLKey sym;
-    } named[] = {{"space", SDLK_SPACE},
-                 {"period", SDLK_PERIOD},
-                 {"left", SDLK_LEFT},
-                 {"right", SDLK_RIGHT},
-                 {"home", SDLK_HOME}};
-    const std::string key = name.rfind("key-", 0) == 0 ? name.substr(4) : "";
-    SDLKey sym = SDLK_UNKNOWN;
-    if (key.size() == 1 && ((key[0] >= 'a' && key[0] <= 'z') || (key[0] >= '0' && key[0] <= '9')))
-        sym = static_cast<SDLKey>(key[0]);
-    for (const auto& entry : named)
-        if (key == entry.name)
-            sym = entry.sym;
-    if (sym != SDLK_UNKNOWN) {
-        out.push_back({frame, key_event(SDL_KEYDOWN, sym), name + "-down"});
-        out.push_back({frame, key_event(SDL_KEYUP, sym), name + "-up"});
-    }
-    if (name == "mouse")
-        out.push_back({frame, plain_event(SDL_MOUSEMOTION), "mouse"});
-    if (name == "expose")
-        out.push_back({frame, plain_event(SDL_VIDEOEXPOSE), "expose"});
-    if (name == "quit")
-        out.push_back({frame, plain_event(SDL_QUIT), "quit"});
-}
-
-class Rig {
+class Recording {
 public:
-    Rig();
+    Recording();
 
-    Uint32 ticks(unsigned frame) const;
-    bool poll_injected(SDL_Event* event, unsigned frame);
-    void record(unsigned frame);
-    void log_swap(unsigned frame, Uint32 ticks);
+    riglib::Role claim();
+
+    bool recorded(uint64_t frame) const { return frame < frame_limit; }
+    bool wants_picture(uint64_t frame) const;
+    void record(uint64_t frame, const riglib::Picture* picture);
     void log_text(const std::string& line);
-    uint32_t frame_rate() const { return clock.fps(); }
-    bool recorded(unsigned frame) const { return frame < frame_limit; }
+    bool logging() const { return log != nullptr; }
 
 private:
-    schedule::Clock clock;  // RIG_TICKS or RIG_FPS; real() without either
-
-    std::vector<Injected> events;  // in frame order, stable
-    size_t next_event = 0;
+    std::string claim_name;  // "" when there are no outputs to keep to one process
+    int claim_fd = -1;
 
     std::string frame_dir;
     bool save_all = false;
-    std::vector<unsigned> save_list;  // sorted
+    std::vector<uint64_t> save_list;  // sorted
+    std::string video_path;
     int video_fd = -1;
     bool video_ppm = false;             // RIG_VIDEO_FORMAT=ppm: a header before each frame
-    unsigned frame_limit = UINT32_MAX;  // RIG_FRAMES
+    uint64_t frame_limit = UINT64_MAX;  // RIG_FRAMES
+    std::string log_path;
     FILE* log = nullptr;
 
-    std::vector<unsigned char> bottom_up, top_down;
+    // The recording's frames keep the first picture's size; `last` is the last
+    // frame written, top row first, at that size.
+    int width = 0, height = 0;
+    std::vector<unsigned char> last;
 
-    bool saves(unsigned frame) const;
-    void save_ppm(unsigned frame, int width, int height);
+    bool saves(uint64_t frame) const;
+    void keep(const riglib::Picture& picture, uint64_t frame);
+    void write(uint64_t frame);
+    void save_ppm(uint64_t frame);
     void stream(const unsigned char* data, size_t size);
 };
 
-const interpose::Next<Uint32()> real_get_ticks("SDL_GetTicks");
-const interpose::Next<void()> real_swap_buffers("SDL_GL_SwapBuffers");
-const interpose::Next<int(SDL_Event*)> real_poll_event("SDL_PollEvent");
-
-Rig::Rig()
+Recording::Recording()
 {
-    riglib::required(real_get_ticks);
-    riglib::required(real_swap_buffers);
-    riglib::required(real_poll_event);
-    try {
-        clock = schedule::Clock::parse(env("RIG_TICKS"), env("RIG_FPS"), env("RIG_START_MS"),
-                                       {"RIG_TICKS", "RIG_FPS", "RIG_START_MS"});
-    } catch (const schedule::Refused& refused) {
-        die(refused.what());
-    }
-
-    if (const char* text = env("RIG_EVENTS")) {
-        for (const std::string& entry : split(text, ',')) {
-            const std::string::size_type colon = entry.find(':');
-            if (colon == std::string::npos)
-                die("RIG_EVENTS: \"" + entry + "\" is not FRAME:NAME");
-            const unsigned frame = parse_number(entry.substr(0, colon), "RIG_EVENTS");
-            const size_t before = events.size();
-            add_events(events, frame, entry.substr(colon + 1));
-            if (events.size() == before)
-                die("RIG_EVENTS: unknown event \"" + entry.substr(colon + 1) +
-                    "\" (escape, escape-down, escape-up, key-a to key-z, key-0 to key-9, "
-                    "key-space, key-period, key-left, key-right, key-home, mouse, expose, quit)");
-        }
-        std::stable_sort(events.begin(), events.end(),
-                         [](const Injected& a, const Injected& b) { return a.frame < b.frame; });
-    }
-
+    std::string outputs;  // what names this recording among processes
     const char* dir = env("RIG_FRAME_DIR");
     const char* save_text = env("RIG_SAVE_FRAMES");
     if (save_text && !dir)
@@ -201,7 +155,8 @@ Rig::Rig()
         struct stat info;
         if (stat(dir, &info) != 0 || !S_ISDIR(info.st_mode))
             die(std::string("RIG_FRAME_DIR: ") + dir + " is not a directory");
-        frame_dir = dir;
+        frame_dir = absolute(dir);
+        outputs += "frames " + frame_dir + "\n";
         save_all = !save_text || std::string(save_text) == "all";
         if (!save_all) {
             for (const std::string& entry : split(save_text, ','))
@@ -214,17 +169,17 @@ Rig::Rig()
         const std::string target = video;
         if (target.rfind("fd:", 0) == 0) {
             video_fd = static_cast<int>(parse_number(target.substr(3), "RIG_VIDEO", INT32_MAX));
-            if (fcntl(video_fd, F_GETFD) == -1)
+            struct stat info;
+            if (fcntl(video_fd, F_GETFD) == -1 || fstat(video_fd, &info) != 0)
                 die("RIG_VIDEO: file descriptor " + target.substr(3) + " is not open");
+            outputs +=
+                "video " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + "\n";
         } else {
-            video_fd = open(video, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            if (video_fd == -1)
-                die("RIG_VIDEO: cannot open " + target + ": " + std::strerror(errno));
+            video_path = absolute(target);
+            check_writable(video_path, "RIG_VIDEO");
+            outputs += "video " + video_path + "\n";
         }
     }
-
-    // A recording of a fixed length, for capture tools that stop the program
-    // with an event and must not record what it draws while it ends.
     if (const char* text = env("RIG_FRAMES"))
         frame_limit = parse_number(text, "RIG_FRAMES");
     if (const char* text = env("RIG_VIDEO_FORMAT")) {
@@ -232,111 +187,200 @@ Rig::Rig()
             die(std::string("RIG_VIDEO_FORMAT: \"") + text + "\" is not raw or ppm");
         video_ppm = std::string(text) == "ppm";
     }
-
     if (const char* path = env("RIG_LOG")) {
-        log = std::fopen(path, "we");
+        log_path = absolute(path);
+        check_writable(log_path, "RIG_LOG");
+        outputs += "log " + log_path + "\n";
+    }
+    if (const char* audio = env("RIG_AUDIO"))
+        outputs += "audio " + absolute(audio) + "\n";
+
+    if (!outputs.empty()) {
+        // An abstract socket name, bound by the recorder for as long as it
+        // lives: unique per set of outputs, gone with the process however it ends.
+        uint64_t hash = 14695981039346656037ull;
+        for (const char c : outputs)
+            hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        char name[64];
+        std::snprintf(name, sizeof name, "vorna-rig-%u-%016llx", static_cast<unsigned>(getuid()),
+                      static_cast<unsigned long long>(hash));
+        claim_name = name;
+        // A process started after the recording was claimed (a child of the
+        // program, or a program it runs) is left alone from the start.
+        const int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const Address address(claim_name);
+        if (probe != -1 && connect(probe, address.socket(), address.length) == 0)
+            role_of_process.store(riglib::Role::bystander);
+        if (probe != -1)
+            close(probe);
+    }
+}
+
+riglib::Role Recording::claim()
+{
+    const riglib::Role now = role_of_process.load();
+    if (now != riglib::Role::candidate)
+        return now;
+    if (!claim_name.empty()) {
+        claim_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const Address address(claim_name);
+        if (claim_fd == -1 || bind(claim_fd, address.socket(), address.length) != 0) {
+            if (claim_fd != -1)
+                close(claim_fd);
+            claim_fd = -1;
+            role_of_process.store(riglib::Role::bystander);
+            return riglib::Role::bystander;
+        }
+    }
+    if (!log_path.empty()) {
+        log = std::fopen(log_path.c_str(), "we");
         if (!log)
-            die(std::string("RIG_LOG: cannot open ") + path + ": " + std::strerror(errno));
+            die("RIG_LOG: cannot open " + log_path + ": " + std::strerror(errno));
         // Line by line, so a crash or a kill still leaves every completed frame.
         setvbuf(log, nullptr, _IOLBF, 0);
     }
+    // Only this process writes the stream: the programs it starts do not get it.
+    if (video_fd != -1)
+        fcntl(video_fd, F_SETFD, FD_CLOEXEC);
+    role_of_process.store(riglib::Role::recorder);
+    // Frames that passed before this process claimed (it waited before it
+    // showed a window) are in the recording too.
+    for (uint64_t frame = 0; frame < riglib::frame(); ++frame)
+        log_text("frame " + std::to_string(frame) + " ticks " +
+                 std::to_string(riglib::ticks(frame)) + " idle");
+    return riglib::Role::recorder;
 }
 
-Uint32 Rig::ticks(unsigned frame) const
-{
-    if (!clock.real())
-        return clock.at(frame);
-    return real_get_ticks();
-}
-
-bool Rig::poll_injected(SDL_Event* event, unsigned frame)
-{
-    if (next_event == events.size() || events[next_event].frame > frame)
-        return false;
-    // A null event only asks whether one is pending, and consumes nothing.
-    if (event) {
-        *event = events[next_event].event;
-        log_text("event " + std::to_string(frame) + " " + events[next_event].name);
-        ++next_event;
-    }
-    return true;
-}
-
-bool Rig::saves(unsigned frame) const
+bool Recording::saves(uint64_t frame) const
 {
     if (frame_dir.empty())
         return false;
     return save_all || std::binary_search(save_list.begin(), save_list.end(), frame);
 }
 
-void Rig::record(unsigned frame)
+// Every picture up to the last frame wanted is read, so that a frame that
+// passes without one can repeat the last.
+bool Recording::wants_picture(uint64_t frame) const
 {
     if (frame >= frame_limit)
-        return;
-    const bool save = saves(frame);
-    if (!save && video_fd == -1)
-        return;
-    const SDL_Surface* screen = SDL_GetVideoSurface();
-    if (!screen)
-        return;
-    const int width = screen->w;
-    const int height = screen->h;
+        return false;
+    return video_fd != -1 || !video_path.empty() || (!frame_dir.empty() && save_all) ||
+           (!save_list.empty() && frame <= save_list.back());
+}
+
+// A picture of another size than the first is scaled into it, its aspect
+// kept, centred between black bars; bilinear, so that text stays legible.
+void Recording::keep(const riglib::Picture& picture, uint64_t frame)
+{
     const size_t row = static_cast<size_t>(width) * 3;
-    bottom_up.resize(row * height);
-    top_down.resize(row * height);
-
-    // The program's own pack settings must neither shape our read nor change.
-    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-    glPixelStorei(GL_PACK_SKIP_ROWS, 0);
-    glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
-    glPixelStorei(GL_PACK_SWAP_BYTES, GL_FALSE);
-    glPixelStorei(GL_PACK_LSB_FIRST, GL_FALSE);
-    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, bottom_up.data());
-    glPopClientAttrib();
-
-    // The GL reads bottom row first; images and video go top row first.
-    for (int y = 0; y < height; ++y)
-        std::memcpy(&top_down[row * (height - 1 - y)], &bottom_up[row * y], row);
-
-    if (save)
-        save_ppm(frame, width, height);
-    if (video_fd != -1) {
-        if (video_ppm) {
-            char header[64];
-            const int length =
-                std::snprintf(header, sizeof header, "P6\n%d %d\n255\n", width, height);
-            stream(reinterpret_cast<const unsigned char*>(header), static_cast<size_t>(length));
-        }
-        stream(top_down.data(), row * height);
-        // The reader sees the end of the stream at the last recorded frame,
-        // however long the program takes to end after it.
-        if (frame + 1 == frame_limit) {
-            close(video_fd);
-            video_fd = -1;
+    if (picture.width == width && picture.height == height) {
+        // The GL reads bottom row first; images and video go top row first.
+        for (int y = 0; y < height; ++y)
+            std::memcpy(&last[row * (height - 1 - y)], &picture.rgb[row * y], row);
+        return;
+    }
+    static int reported_width = 0, reported_height = 0;
+    if (picture.width != reported_width || picture.height != reported_height) {
+        reported_width = picture.width;
+        reported_height = picture.height;
+        log_text("resize " + std::to_string(picture.width) + "x" + std::to_string(picture.height) +
+                 " " + std::to_string(frame));
+    }
+    std::fill(last.begin(), last.end(), 0);
+    const double scale = std::min(static_cast<double>(width) / picture.width,
+                                  static_cast<double>(height) / picture.height);
+    const int inner_width = std::max(1, static_cast<int>(picture.width * scale + 0.5));
+    const int inner_height = std::max(1, static_cast<int>(picture.height * scale + 0.5));
+    const int left = (width - inner_width) / 2, top = (height - inner_height) / 2;
+    const size_t source_row = static_cast<size_t>(picture.width) * 3;
+    for (int y = 0; y < inner_height; ++y) {
+        // Source rows counted from the top, as the output's.
+        const double sy = std::clamp((y + 0.5) / scale - 0.5, 0.0, picture.height - 1.0);
+        const int y0 = static_cast<int>(sy), y1 = std::min(y0 + 1, picture.height - 1);
+        const double fy = sy - y0;
+        const unsigned char* row0 = &picture.rgb[source_row * (picture.height - 1 - y0)];
+        const unsigned char* row1 = &picture.rgb[source_row * (picture.height - 1 - y1)];
+        unsigned char* out = &last[row * (top + y) + static_cast<size_t>(left) * 3];
+        for (int x = 0; x < inner_width; ++x) {
+            const double sx = std::clamp((x + 0.5) / scale - 0.5, 0.0, picture.width - 1.0);
+            const int x0 = static_cast<int>(sx), x1 = std::min(x0 + 1, picture.width - 1);
+            const double fx = sx - x0;
+            for (int c = 0; c < 3; ++c) {
+                const double top_value = row0[x0 * 3 + c] * (1 - fx) + row0[x1 * 3 + c] * fx;
+                const double bottom_value = row1[x0 * 3 + c] * (1 - fx) + row1[x1 * 3 + c] * fx;
+                out[x * 3 + c] =
+                    static_cast<unsigned char>(top_value * (1 - fy) + bottom_value * fy + 0.5);
+            }
         }
     }
 }
 
-void Rig::save_ppm(unsigned frame, int width, int height)
+void Recording::record(uint64_t frame, const riglib::Picture* picture)
+{
+    if (frame >= frame_limit)
+        return;
+    if (picture && width == 0) {
+        // The first picture sets the recording's size; the frames that passed
+        // before it (the program waited before it drew) are black.
+        width = picture->width;
+        height = picture->height;
+        last.assign(static_cast<size_t>(width) * height * 3, 0);
+        log_text("video " + std::to_string(width) + "x" + std::to_string(height));
+        for (uint64_t before = 0; before < frame; ++before)
+            write(before);
+    }
+    if (width == 0)
+        return;  // no picture yet: written as black once the first comes
+    if (picture)
+        keep(*picture, frame);
+    write(frame);
+}
+
+void Recording::write(uint64_t frame)
+{
+    if (saves(frame))
+        save_ppm(frame);
+    if (video_fd == -1 && !video_path.empty()) {
+        // A FIFO's open waits for its reader.
+        video_fd = open(video_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (video_fd == -1)
+            die("RIG_VIDEO: cannot open " + video_path + ": " + std::strerror(errno));
+        video_path.clear();
+    }
+    if (video_fd == -1)
+        return;
+    if (video_ppm) {
+        char header[64];
+        const int length = std::snprintf(header, sizeof header, "P6\n%d %d\n255\n", width, height);
+        stream(reinterpret_cast<const unsigned char*>(header), static_cast<size_t>(length));
+    }
+    stream(last.data(), last.size());
+    // The reader sees the end of the stream at the last recorded frame,
+    // however long the program takes to end after it.
+    if (frame + 1 == frame_limit) {
+        close(video_fd);
+        video_fd = -1;
+    }
+}
+
+void Recording::save_ppm(uint64_t frame)
 {
     char name[64];
-    std::snprintf(name, sizeof name, RIG_FRAME_FILE, frame);
+    std::snprintf(name, sizeof name, RIG_FRAME_FILE, static_cast<unsigned>(frame));
     const std::string path = frame_dir + "/" + name;
     FILE* file = std::fopen(path.c_str(), "wbe");
     if (!file)
         die("cannot write " + path + ": " + std::strerror(errno));
     std::fprintf(file, "P6\n%d %d\n255\n", width, height);
-    const bool written = std::fwrite(top_down.data(), 1, top_down.size(), file) == top_down.size();
+    const bool written = std::fwrite(last.data(), 1, last.size(), file) == last.size();
     if (std::fclose(file) != 0 || !written)
         die("cannot write " + path + ": " + std::strerror(errno));
 }
 
-void Rig::stream(const unsigned char* data, size_t size)
+void Recording::stream(const unsigned char* data, size_t size)
 {
     while (size > 0) {
-        const ssize_t written = write(video_fd, data, size);
+        const ssize_t written = ::write(video_fd, data, size);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
@@ -346,14 +390,9 @@ void Rig::stream(const unsigned char* data, size_t size)
     }
 }
 
-void Rig::log_swap(unsigned frame, Uint32 ticks)
-{
-    log_text("frame " + std::to_string(frame) + " ticks " + std::to_string(ticks));
-}
-
 // A write that fails (a full disk, /dev/full) may show only when the buffer
 // goes out, so each line is flushed and the stream's error flag checked.
-void Rig::log_text(const std::string& line)
+void Recording::log_text(const std::string& line)
 {
     if (!log)
         return;
@@ -362,13 +401,9 @@ void Rig::log_text(const std::string& line)
         die(std::string("RIG_LOG: write failed: ") + std::strerror(errno));
 }
 
-// Completed swaps: the frame number that the clock and the events key on. SDL's
-// own threads may read the clock, so it is atomic.
-std::atomic<unsigned> swaps{0};
-
-Rig& rig()
+Recording& recording()
 {
-    static Rig instance;
+    static Recording instance;
     return instance;
 }
 
@@ -376,8 +411,15 @@ Rig& rig()
 // stops the program before it opens a window.
 __attribute__((constructor)) void load()
 {
-    rig();
+    riglib::clock_at_load();
+    riglib::events_at_load();
+    recording();
     riglib::audio_at_load();
+    // A process forked from the recorder (and not yet another program) is left alone.
+    pthread_atfork(nullptr, nullptr, [] {
+        if (role_of_process.load() == riglib::Role::recorder)
+            role_of_process.store(riglib::Role::bystander);
+    });
 }
 
 }  // namespace
@@ -394,48 +436,39 @@ const char* setting(const char* name)
     return env(name);
 }
 
+Role role()
+{
+    return role_of_process.load(std::memory_order_relaxed);
+}
+
+Role claim()
+{
+    return recording().claim();
+}
+
 void log_line(const std::string& line)
 {
-    rig().log_text(line);
+    recording().log_text(line);
 }
 
-uint32_t frame_rate()
+bool logging()
 {
-    return rig().frame_rate();
+    return recording().logging();
 }
 
-bool recorded(unsigned frame)
+bool recorded(uint64_t frame)
 {
-    return rig().recorded(frame);
+    return recording().recorded(frame);
+}
+
+bool wants_picture(uint64_t frame)
+{
+    return recording().wants_picture(frame);
+}
+
+void record(uint64_t frame, const Picture* picture)
+{
+    recording().record(frame, picture);
 }
 
 }  // namespace riglib
-
-extern "C" {
-
-Uint32 SDL_GetTicks(void)
-{
-    return rig().ticks(swaps.load());
-}
-
-int SDL_PollEvent(SDL_Event* event)
-{
-    Rig& r = rig();
-    if (r.poll_injected(event, swaps.load()))
-        return 1;
-    return real_poll_event(event);
-}
-
-void SDL_GL_SwapBuffers(void)
-{
-    Rig& r = rig();
-    const unsigned frame = swaps.load();
-    r.record(frame);
-    real_swap_buffers();
-    const Uint32 ticks = r.ticks(frame);
-    swaps.store(frame + 1);
-    riglib::audio_after_frame(frame);
-    r.log_swap(frame, ticks);
-}
-
-}  // extern "C"

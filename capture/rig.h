@@ -1,25 +1,81 @@
-// The rig: a preload library (LD_PRELOAD=libvorna_rig.so) that scripts an SDL 1.2
-// program's clock and input and records its frames, for tests and capture tools.
+// The rig: a preload library (LD_PRELOAD=libvorna_rig.so) that puts an X11
+// OpenGL program on one frame clock, scripts its input and records its frames
+// and sound, for tests and capture tools. It works on the program as built:
+// SDL 1.2 (classic and sdl12-compat), SDL 2, GLUT, GLFW and plain GLX.
 //
-// It replaces these SDL functions and hands everything else to the real SDL:
+// Frames. Frame K is what the program draws between the recorded window's
+// buffer swaps K-1 and K: frame 0 runs until the first swap returns. The
+// recorded window is the first one that swaps with an OpenGL context drawing
+// into it, through any of
+//   SDL_GL_SwapBuffers   SDL 1.2
+//   SDL_GL_SwapWindow    SDL 2
+//   glfwSwapBuffers      GLFW
+//   glXSwapBuffers       GLUT, plain GLX, and every library that links the GL
+// (a swap inside another, as SDL's ends in GLX's, counts once; swaps of other
+// windows count none). Its back buffer is read just before the swap shows it.
 //
-//   SDL_GetTicks        answers from a tick schedule indexed by frame
-//   SDL_GL_SwapBuffers  reads the finished back buffer, then swaps
-//   SDL_PollEvent       delivers scripted events before the real queue
-//   SDL_SetVideoMode    the real one, then the window is logged (RIG_LOG)
-//   SDL_OpenAudio, SDL_PauseAudio, SDL_GetAudioStatus, SDL_LockAudio,
-//   SDL_UnlockAudio, SDL_CloseAudio, SDL_MixAudio
-//                       the real ones, unless RIG_AUDIO takes the device over
+// The frame clock. With RIG_TICKS or RIG_FPS set, every clock the program can
+// read tells frame K's time, the same within a frame on every thread, on one
+// origin: the real reading of each clock when the rig loaded, to the whole
+// second below (so that sums of seconds and fractions come out the same
+// whatever instant the program started at), plus frame K's time:
+//   SDL_GetTicks               frame K's milliseconds, as the schedule gives them
+//   SDL_GetTicks64             the same, in 64 bits (SDL 2)
+//   SDL_GetPerformanceCounter  the monotonic clock, at SDL_GetPerformanceFrequency
+//   clock_gettime              realtime, monotonic, their raw and coarse forms,
+//                              boot time, the alarm clocks, TAI; the CPU-time
+//                              clocks stay real
+//   gettimeofday, time, timespec_get (TIME_UTC)    the realtime clock
+// and with them what reads those (glfwGetTime, glutGet(GLUT_ELAPSED_TIME),
+// std::chrono). Not covered, since no library call is made: a raw system call
+// (syscall(SYS_clock_gettime)), the CPU's time-stamp counter (rdtsc), timers
+// that signal (setitimer, timer_create, timerfd), and clocks read before the
+// rig loads. A program that reads those sees real time.
 //
-// Frames. Frame K is the iteration between swap K-1 and swap K: frame 0 runs
-// until the first SDL_GL_SwapBuffers returns. K counts completed swaps, so the
-// schedule never depends on how often the program (or SDL itself, or another
-// thread) reads the clock.
+// Waits. On the thread that draws (the one that swapped last; before the first
+// swap, the one the program started on):
+//   nanosleep, clock_nanosleep, usleep, sleep, SDL_Delay, and poll and select
+//   with a timeout (they answer at once for a descriptor that is ready now)
+// are the frame clock's: a wait that ends within the current frame returns at
+// once; one that reaches past it lets frames pass without a new picture until
+// the frame whose interval holds its end (as on a screen synchronised to the
+// frame rate), and returns there. A program that waits for its next tick by
+// reading the clock in a loop (spinning, or napping between reads) is given
+// the next frame's time after 65536 reads in a frame (a nap counts 64). Waits
+// with no clock read since the last one wait for something other than time
+// (a thread of its own, a device): they sleep for real, at most 1 ms each,
+// leave the clock as it is, and 256 of them let one frame pass. A frame that
+// passes without a new picture repeats the last one (black before the first),
+// so the recording keeps the program's own speed. On other threads waits are
+// real; deadlines read from the frame clock (clock_nanosleep with
+// TIMER_ABSTIME, pthread_cond_timedwait, pthread_cond_clockwait,
+// sem_timedwait) are waited for at the same distance on the real clock. Waits
+// without a timeout are real everywhere: a program that waits for input to
+// draw its next frame gets none. Without a scripted clock every clock and wait
+// is the real one.
+//
+// Events (RIG_EVENTS) are told to the program in its own library's terms: SDL
+// 1.2 events handed out by SDL_PollEvent before the real queue; SDL 2 events
+// pushed into SDL's queue (SDL_PushEvent) when their frame begins; for
+// programs on GLUT, GLFW or plain X, "quit" alone, as the window manager's
+// close request (a WM_DELETE_WINDOW ClientMessage queued in the program's
+// connection) to the first window that asked for one (XSetWMProtocols).
+//
+// Processes. Every process the rig is preloaded into reads and checks the
+// variables at load, but only one records: the first to show an SDL 1.2
+// window (SDL_SetVideoMode) or swap a window claims the recording, and only
+// then opens the outputs. A wrapper that execs the program is so followed to
+// it; processes started once the recording is claimed (the program's children,
+// the programs it runs), and processes forked from the recorder, are left
+// alone: real clocks, nothing recorded, no output touched. The claim holds
+// for one set of outputs (the paths and streams named below) as long as the
+// recorder lives. Frames that passed before the recorder claimed (it waited
+// before it showed a window) are in its recording.
 //
 // Environment, read once when the library loads. Every variable is optional
 // (an empty value counts as unset); with none set the rig changes nothing and
 // records nothing. A malformed value, RIG_SAVE_FRAMES without RIG_FRAME_DIR or
-// an output that cannot be opened ends the process at load with one line
+// an output that cannot be written ends the process at load with one line
 // "rig: ..." on stderr and exit status 2; so does a failed write later on.
 // A video reader that closes its end ends the program by SIGPIPE, as it would
 // any writer to a pipe (callers tell "the encoder stopped" by that).
@@ -28,38 +84,43 @@
 //                         commas). Frame K reads T[K]; past the end, the last
 //                         entry. Values may go backwards; the rig does not care.
 //   RIG_FPS=N             (N a positive integer) frame K reads
-//                         RIG_START_MS + floor(K * 1000 / N): integer
-//                         milliseconds, rounded down. RIG_START_MS defaults to 0
-//                         and is valid only with RIG_FPS. RIG_TICKS and RIG_FPS
-//                         exclude each other.
-//                         Without either, SDL_GetTicks is the real clock.
-//   RIG_EVENTS=K:NAME,... events to inject in frame K, in the order listed:
-//                         handed out by the first SDL_PollEvent calls once K
-//                         swaps have completed, before the real queue (so never
-//                         lost when a frame polls late). NAME is one of
+//                         RIG_START_MS + floor(K * 1000 / N) milliseconds on
+//                         SDL_GetTicks, and RIG_START_MS ms + floor(K * 10^9 / N)
+//                         nanoseconds after the origin on the finer clocks.
+//                         RIG_START_MS defaults to 0 and is valid only with
+//                         RIG_FPS. RIG_TICKS and RIG_FPS exclude each other.
+//                         Without either, every clock and wait is the real one.
+//   RIG_EVENTS=K:NAME,... events to deliver in frame K, in the order listed
+//                         (see Events; SDL 1.2 never loses one to a frame that
+//                         polls late). NAME is one of
 //                           escape      Escape key-down, then key-up
 //                           escape-down, escape-up
-//                           key-a       key-down, then key-up of SDLK_a; likewise
-//                                       key-b to key-z, key-0 to key-9, and
-//                                       key-space, key-period, key-left,
-//                                       key-right, key-home (SDLK_SPACE, ...)
+//                           key-a       key-down, then key-up of the a key;
+//                                       likewise key-b to key-z, key-0 to key-9,
+//                                       and key-space, key-period, key-left,
+//                                       key-right, key-home
 //                           mouse       a mouse motion to (640, 360)
-//                           expose      a window expose event (SDL_VIDEOEXPOSE)
-//                           quit        SDL_QUIT, as closing the window sends
+//                           expose      a window expose event
+//                           quit        SDL_QUIT, or the window manager's close
 //   RIG_FRAME_DIR=DIR     save frames as binary PPM files (P6, maxval 255, top
 //                         row first) named RIG_FRAME_FILE in DIR, which must
 //                         exist. Saves every frame unless RIG_SAVE_FRAMES says.
 //   RIG_SAVE_FRAMES=K,... which frames to save ("all" for every one); needs
 //                         RIG_FRAME_DIR.
-//   RIG_VIDEO=PATH|fd:N   every frame as raw rgb24, top row first, width x height
-//                         of the video surface (1280x720 for the demo), with no
+//   RIG_VIDEO=PATH|fd:N   every frame as raw rgb24, top row first, with no
 //                         header or padding: one write per frame to a file
-//                         (truncated), a FIFO (the open waits for a reader) or an
-//                         inherited file descriptor.
+//                         (truncated), a FIFO (the open, at the first frame,
+//                         waits for a reader) or an inherited file descriptor
+//                         (closed on exec once the recording is claimed, so
+//                         the program's children do not hold it).
 //   RIG_VIDEO_FORMAT=raw|ppm
 //                         raw (the default) as above; ppm puts a binary PPM
 //                         header ("P6\nW H\n255\n") before every frame, so the
 //                         stream says its own size (ffmpeg: -f ppm_pipe).
+//                         Frames saved or streamed have the size of the first
+//                         picture read; a picture of another size (a window
+//                         resized) is scaled into it with its aspect kept,
+//                         centred between black bars.
 //   RIG_FRAMES=N          record frames 0 to N-1 only: later frames are neither
 //                         saved, streamed nor given sound, and RIG_VIDEO is
 //                         closed once frame N-1 is written, so its reader sees
@@ -71,12 +132,14 @@
 //                         S16 of either byte order; 1, 2, 4 or 6 channels) and
 //                         fills obtained with it (size and silence as SDL
 //                         computes them); with obtained NULL the program gets
-//                         the format it asked for. After swap K the program's
-//                         callback is called, on the swapping thread with the
-//                         audio lock held, for exactly the samples of frame K's
-//                         clock interval: samples floor(K * freq / RIG_FPS) up
-//                         to floor((K + 1) * freq / RIG_FPS), so the fraction
-//                         of a sample left over is carried to the next frame.
+//                         the format it asked for. Once frame K's clock
+//                         interval is over (by a swap, or a frame let pass)
+//                         the program's callback is called, on the drawing
+//                         thread with the audio lock held, for exactly the
+//                         samples of that interval: samples
+//                         floor(K * freq / RIG_FPS) up to
+//                         floor((K + 1) * freq / RIG_FPS), so the fraction of
+//                         a sample left over is carried to the next frame.
 //                         It gets them in pieces of at most its `samples`, each
 //                         filled with silence first; len may be less than
 //                         its `size`. While the device is paused (as it starts)
@@ -85,35 +148,48 @@
 //                         callback holds; SDL_MixAudio mixes in the open
 //                         device's format (volume scales the source by
 //                         volume / 128, the sum is clipped). PATH, a regular
-//                         file (truncated at load), becomes a WAV file of the
-//                         first device the program opens (its rate and
-//                         channels; 8-bit unsigned or 16-bit signed little-
-//                         endian samples), holding silence from clock 0 up to
-//                         the frame in which it was opened, then the sound;
-//                         its sizes are rewritten after every frame, so it is
+//                         file, becomes (created or truncated by the recorder
+//                         at its first frame of sound) a WAV file of the first
+//                         device the program opens (its rate and channels;
+//                         8-bit unsigned or 16-bit signed little-endian
+//                         samples), holding silence from clock 0 up to the
+//                         frame in which it was opened, then the sound; its
+//                         sizes are rewritten after every frame, so it is
 //                         whole however the program ends. A device opened
 //                         again joins that track: it is given the track's
 //                         format when obtained is not NULL, and refused (-1,
 //                         SDL_GetError says why) when it insists on another.
-//                         A program that opens no device leaves PATH empty.
-//   RIG_LOG=PATH          one line per completed swap and per injected event,
-//                         flushed as written:
+//                         A program that opens no device leaves PATH alone.
+//   RIG_LOG=PATH          one line per frame and per delivered event, flushed
+//                         as written (a FIFO works: its reader learns of each
+//                         frame as it ends):
 //                           "frame K ticks T"  swap K done; T = frame K's
 //                                              scheduled ticks (real clock:
 //                                              the tick count at the swap)
-//                           "event K NAME"     an injected event handed out in
-//                                              frame K; NAME is escape-down,
-//                                              escape-up, key-a-down, key-a-up (and
-//                                              so on for each key), mouse, expose
-//                                              or quit
+//                           "frame K ticks T idle"
+//                                              frame K passed without a swap:
+//                                              its picture is the last again
+//                           "event K NAME"     an event delivered in frame K;
+//                                              NAME is escape-down, escape-up,
+//                                              key-a-down, key-a-up (and so on
+//                                              for each key), mouse, expose or
+//                                              quit
 //                           "window WxH opengl" (or "no-opengl")
 //                                              SDL_SetVideoMode gave a video
-//                                              surface of W x H pixels, with
-//                                              or without OpenGL
+//                                              surface of W x H pixels, with or
+//                                              without OpenGL; "no-opengl" also
+//                                              when a window of any library
+//                                              swaps with no OpenGL context
+//                           "video WxH"        the first picture read: the size
+//                                              of every frame recorded
+//                           "resize WxH K"     from frame K the window is W x H,
+//                                              scaled into the video's size
 //
-// The back buffer is read (glReadPixels, GL_RGB, pack alignment 1, the client
-// pixel-store state saved and restored around it) only for frames that are
-// saved or streamed, so a rig that records nothing costs nothing per frame.
+// The back buffer is read (glReadPixels, GL_RGB, pack alignment 1, with the
+// window's own framebuffer, its back buffer and no pack buffer bound, the
+// program's state put back after) only for frames that are saved or streamed,
+// so a rig that records nothing costs nothing per frame: no read-back, no
+// system call, no allocation (counting the frame is all).
 #pragma once
 
 // printf format of a saved frame's file name, given the frame number K.

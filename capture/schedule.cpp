@@ -51,4 +51,11 @@ uint32_t Clock::at(uint64_t frame) const
     return static_cast<uint32_t>(start_ + frame * 1000 / fps_);
 }
 
+uint64_t Clock::nanoseconds(uint64_t frame) const
+{
+    if (!list_.empty())
+        return list_[std::min<uint64_t>(frame, list_.size() - 1)] * uint64_t{1000000};
+    return start_ * uint64_t{1000000} + frame * 1000000000 / fps_;
+}
+
 }  // namespace schedule

@@ -6,6 +6,10 @@
 //   a list    "T0,T1,...,Tn"  frame K reads T[K]; past the end, Tn
 //   a rate    N, from MS      frame K reads MS + floor(K * 1000 / N)
 //
+// The same clock in nanoseconds (for clocks finer than a millisecond): T[K]
+// whole milliseconds, or MS milliseconds + floor(K * 10^9 / N), of which the
+// milliseconds above are the whole part.
+//
 // Every value is an unsigned 32-bit decimal: digits only, no sign, space or
 // unit (a mistake worth reporting, not something to guess around); N is at
 // least 1. A refusal names the setting: "RIG_TICKS: \"1s\" is not a number".
@@ -43,6 +47,8 @@ public:
     size_t length() const { return list_.size(); }
     // Frame K's milliseconds; not for the real clock.
     uint32_t at(uint64_t frame) const;
+    // Frame K's nanoseconds; not for the real clock.
+    uint64_t nanoseconds(uint64_t frame) const;
     uint32_t fps() const { return fps_; }
 
 private:

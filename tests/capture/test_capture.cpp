@@ -1,6 +1,7 @@
 // tools/capture, run as a user runs it (on the test run's display, -d): the
 // video it writes, its determinism, its stills, its refusals and its clean-up,
-// for the demo and for a small program of our own with a sound of its own.
+// for the demo, for a small program of our own with a sound of its own, and for
+// one program of each kind (SDL 2, GLUT, GLFW, plain GLX) on its own clock.
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "command.h"
+#include "kinds.h"
 #include "tone.h"
 
 namespace fs = std::filesystem;
@@ -535,12 +537,16 @@ TEST(Program, every_second_of_its_picture_and_its_sound_agree_and_two_captures_a
     EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"a.mp4", "b.mp4"}));
 }
 
-TEST(Program, that_is_missing_ends_at_once_or_opens_no_opengl_window_is_refused_in_one_line)
+TEST(Program, that_is_missing_ends_at_once_or_shows_no_opengl_window_is_refused_in_one_line)
 {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         {{"/nonexistent/program"}, "capture: no such program: /nonexistent/program\n"},
         {{kTone, "exit"}, "capture: capture_tone ended without drawing a frame (exit status 0)\n"},
         {{kTone, "nogl"},
+         "capture: capture_tone opened a window without OpenGL (160x120): "
+         "only OpenGL programs can be recorded\n"},
+        // Calling the swap does not make it one.
+        {{kTone, "noglswap"},
          "capture: capture_tone opened a window without OpenGL (160x120): "
          "only OpenGL programs can be recorded\n"},
     };
@@ -552,6 +558,144 @@ TEST(Program, that_is_missing_ends_at_once_or_opens_no_opengl_window_is_refused_
         EXPECT_EQ(result.status, 1) << program.back();
         EXPECT_EQ(result.err, said);
         EXPECT_TRUE(names_in(dir.path()).empty()) << program.back();
+    }
+}
+
+TEST(Program, a_window_that_changes_size_is_scaled_into_its_first_size_and_said_once)
+{
+    Scratch dir;
+    const std::string file = dir / "out.mp4";
+    const Result result = capture({"-r", "10", "-t", "2", "-o", file, "--", kTone, "resize"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string note =
+        "capture: the window became 322x121 at frame 10; the video keeps the first size, "
+        "161x121, and scales it in with its aspect kept\n";
+    EXPECT_TRUE(contains(result.err, note)) << result.err;
+    EXPECT_EQ(result.err.find(note), result.err.rfind(note));
+    // Twice as wide, it shows half as tall: black above and below it.
+    const int width = 162;
+    const std::string before = rgb_frame(file, 5), after = rgb_frame(file, 15);
+    ASSERT_EQ(after.size(), size_t(width) * 122 * 3);
+    const auto red = [&](const std::string& frame, int x, int y) {
+        return int(uint8_t(frame[(size_t(y) * width + x) * 3]));
+    };
+    EXPECT_NEAR(red(before, 80, 10), tone::red(0), 4);
+    EXPECT_LT(red(after, 80, 10), 8);
+    EXPECT_NEAR(red(after, 80, 61), tone::red(1), 4);
+    EXPECT_LT(red(after, 80, 111), 8);
+}
+
+// ---- every kind of program, on one frame clock ---------------------------------------------
+
+namespace {
+
+std::string kind_program(const std::string& name)
+{
+    return KINDS_DIR "/" + name;
+}
+
+// The lines capture said besides the usual ones: how the program ended.
+std::string endings(const std::string& err)
+{
+    std::string said;
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("capture: ", 0) == 0 && line.rfind("capture: recording ", 0) != 0 &&
+            line.rfind("capture: wrote ", 0) != 0 && line.rfind("capture: the window is ", 0) != 0)
+            said += line + "\n";
+    return said;
+}
+
+}  // namespace
+
+TEST(Kinds, every_frame_shows_the_second_its_kinds_clock_reads_and_two_captures_are_identical)
+{
+    // The GLX program first waits for a thread of its own by counted naps: naps
+    // with no clock read between are real ones, or the thread would never run.
+    const std::vector<std::vector<std::string>> programs{
+        {"kind_sdl2"}, {"kind_glut"}, {"kind_glfw"}, {"kind_glx", "helper"}};
+    for (const std::vector<std::string>& program : programs) {
+        SCOPED_TRACE(program[0]);
+        Scratch dir;
+        for (const char* take : {"a.mp4", "b.mp4"}) {
+            std::vector<std::string> args{"-r", "10",       "-t", "3",
+                                          "-o", dir / take, "--", kind_program(program[0])};
+            args.insert(args.end(), program.begin() + 1, program.end());
+            const Result result = capture(args);
+            ASSERT_EQ(result.status, 0) << result.err;
+            // Asked to quit in its own kind's terms, it ended by itself.
+            EXPECT_EQ(endings(result.err), "");
+        }
+        const std::vector<int> reds = centre_reds(dir / "a.mp4", kinds::kWidth, kinds::kHeight);
+        ASSERT_EQ(reds.size(), 31u);
+        for (size_t k = 0; k < reds.size(); ++k)
+            ASSERT_NEAR(reds[k], tone::red(unsigned(k / 10)), 4) << "frame " << k;
+        EXPECT_EQ(frame_hashes(dir / "a.mp4"), frame_hashes(dir / "b.mp4"));
+    }
+}
+
+TEST(Kinds,
+     a_program_that_paces_itself_keeps_its_speed_showing_a_picture_for_the_frames_it_lets_pass)
+{
+    // Ten pictures a second, recorded at 30: each shows for three frames.
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"kind_glx", "nap"}, {"kind_glx", "spin"}, {"kind_sdl2", "sleep"}};
+    for (const auto& [kind, pace] : cases) {
+        SCOPED_TRACE(kind + " " + pace);
+        Scratch dir;
+        const Result result =
+            capture({"-r", "30", "-t", "2", "-o", dir / "out.mp4", "--", kind_program(kind), pace});
+        ASSERT_EQ(result.status, 0) << result.err;
+        const std::vector<int> reds = centre_reds(dir / "out.mp4", kinds::kWidth, kinds::kHeight);
+        ASSERT_EQ(reds.size(), 61u);
+        for (size_t k = 0; k < reds.size(); ++k)
+            ASSERT_NEAR(reds[k], tone::red(unsigned(k / 3)), 4) << "frame " << k;
+    }
+}
+
+TEST(Processes, a_wrapper_a_child_a_crash_and_a_failing_end_each_keep_what_was_recorded)
+{
+    Scratch dir;
+    const std::string wrapper = dir / "wrapper";
+    std::ofstream(wrapper) << "#!/bin/sh\nexec \"$@\"\n";
+    fs::permissions(wrapper, fs::perms::owner_all);
+    struct Case {
+        std::vector<std::string> program;
+        int status;
+        unsigned frames;
+        std::string said;
+    };
+    const Case cases[] = {
+        // A script that execs the program: the program is what is recorded.
+        {{wrapper, kTone}, 0, 121, ""},
+        // What its children do (a shell, and `true`) touches neither picture nor sound.
+        {{kTone, "system"}, 0, 121, ""},
+        // A crash at 2 s: the 60 frames before it are written, and the status says so.
+        {{kTone, "abort"},
+         3,
+         60,
+         "capture: capture_tone crashed (Aborted) after 60 of 121 frames; writing those\n"},
+        // Failing once the frames asked for are in spoils nothing.
+        {{kTone, "fail"},
+         0,
+         121,
+         "capture: capture_tone ended with exit status 3 after the recording\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program.back());
+        const std::string file = dir / "out.mp4";
+        std::vector<std::string> args{"-r", "30", "-t", "4", "-o", file, "--"};
+        args.insert(args.end(), c.program.begin(), c.program.end());
+        const Result result = capture(args);
+        EXPECT_EQ(result.status, c.status) << result.err;
+        EXPECT_EQ(endings(result.err), c.said) << result.err;
+        EXPECT_EQ(probe(file, "v:0")["nb_read_frames"], std::to_string(c.frames));
+        // Each whole second recorded sounds the tone of that second.
+        const std::vector<int16_t> heard = samples_of(file, tone::kRate, 1);
+        for (unsigned s = 0; s < c.frames / 30; ++s)
+            EXPECT_NEAR(pitch_heard(heard, s * tone::kRate + 1000, (s + 1) * tone::kRate - 1000),
+                        tone::pitch(s), 2.0)
+                << "second " << s;
     }
 }
 

@@ -71,6 +71,8 @@ TEST(RigConfiguration, a_malformed_variable_stops_the_program_at_load_with_one_l
              {"RIG_EVENTS", "3:space"},
              {"RIG_FRAMES", "1x"},
              {"RIG_VIDEO_FORMAT", "yuv"},
+             // Outputs are opened only by the process that draws, but checked by every one.
+             {"RIG_VIDEO", "/nonexistent/video.raw"},
              // The sound follows a frame rate, which a tick list has not.
              {"RIG_AUDIO", "/nonexistent/audio.wav"}}) {
         DemoRun run;

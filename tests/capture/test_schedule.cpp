@@ -70,11 +70,22 @@ TEST(Schedule, accepts_a_list_or_a_rate_from_a_start_and_refuses_the_rest_naming
             if (clock.real())
                 continue;
             std::vector<uint32_t> read;
-            for (uint64_t frame : kFrames)
+            for (uint64_t frame : kFrames) {
                 read.push_back(clock.at(frame));
+                // The clock in nanoseconds has the milliseconds as its whole part.
+                EXPECT_EQ(static_cast<uint32_t>(clock.nanoseconds(frame) / 1000000), read.back())
+                    << name << " frame " << frame;
+            }
             EXPECT_EQ(read, c.clock) << name;
         } catch (const schedule::Refused& refused) {
             EXPECT_EQ(refused.what(), c.refusal) << name;
         }
     }
+}
+
+TEST(Schedule, a_rate_in_nanoseconds_keeps_the_fraction_of_a_millisecond)
+{
+    const schedule::Clock clock = schedule::Clock::parse(nullptr, "60", "9000", {"T", "F", "S"});
+    EXPECT_EQ(clock.nanoseconds(1), 9016666666u);
+    EXPECT_EQ(clock.nanoseconds(3), 9050000000u);
 }

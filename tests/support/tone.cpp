@@ -6,10 +6,16 @@
 //   capture_tone exit     ends at once, drawing nothing
 //   capture_tone silent   draws, but opens no audio device
 //   capture_tone nogl     a window without OpenGL, until a quit event
+//   capture_tone noglswap the same, calling SDL_GL_SwapBuffers every frame
+//   capture_tone system   runs system("true") in every second's first frame
+//   capture_tone abort    crashes (abort) in the first frame at 2 s
+//   capture_tone fail     ends with status 3 after the quit event
+//   capture_tone resize   its window twice as wide from 1 s on
 #include <GL/gl.h>
 #include <SDL.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "tone.h"
@@ -45,10 +51,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "capture_tone: %s\n", SDL_GetError());
         return 1;
     }
-    if (std::strcmp(mode, "nogl") == 0) {
+    if (std::strcmp(mode, "nogl") == 0 || std::strcmp(mode, "noglswap") == 0) {
         SDL_Surface* screen = SDL_SetVideoMode(160, 120, 32, SDL_SWSURFACE);
         while (screen && !quit_requested()) {
             SDL_Flip(screen);
+            if (std::strcmp(mode, "noglswap") == 0)
+                SDL_GL_SwapBuffers();
             SDL_Delay(10);
         }
         SDL_Quit();
@@ -74,8 +82,17 @@ int main(int argc, char** argv)
     if (sound)
         SDL_PauseAudio(0);
 
+    unsigned last_second = ~0u;
     while (!quit_requested()) {
         const unsigned second = SDL_GetTicks() / 1000;
+        if (second != last_second && std::strcmp(mode, "system") == 0 && std::system("true") != 0)
+            return 1;
+        if (second == 2 && std::strcmp(mode, "abort") == 0)
+            std::abort();
+        if (second == 1 && last_second == 0 && std::strcmp(mode, "resize") == 0 &&
+            !SDL_SetVideoMode(2 * tone::kWidth, tone::kHeight, 32, SDL_OPENGL))
+            return 1;
+        last_second = second;
         glClearColor(tone::red(second) / 255.0f, tone::kGreen / 255.0f, tone::kBlue / 255.0f, 1);
         glClear(GL_COLOR_BUFFER_BIT);
         SDL_GL_SwapBuffers();
@@ -87,5 +104,5 @@ int main(int argc, char** argv)
         SDL_CloseAudio();
     std::printf("played %llu samples\n", static_cast<unsigned long long>(total));
     SDL_Quit();
-    return 0;
+    return std::strcmp(mode, "fail") == 0 ? 3 : 0;
 }
