@@ -122,6 +122,18 @@ void check_writable(const std::string& path, const char* variable)
         die(std::string(variable) + ": cannot open " + path + ": " + std::strerror(errno));
 }
 
+// A stream named by a path is opened when it is first written (a FIFO's open
+// waits for its reader); `path` is cleared then.
+void open_stream(std::string& path, int& fd, const char* variable)
+{
+    if (fd != -1 || path.empty())
+        return;
+    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd == -1)
+        die(std::string(variable) + ": cannot open " + path + ": " + std::strerror(errno));
+    path.clear();
+}
+
 // The claim's abstract socket address (a name in no folder, gone with its process).
 struct Address {
     explicit Address(const std::string& name)
@@ -181,6 +193,11 @@ private:
     bool sound_stream = false;
     uint64_t sound_bytes = 0;
     std::vector<std::pair<uint64_t, std::vector<unsigned char>>> sound_waiting;
+    // With both streamed, each frame's sound goes out before its picture, the
+    // sound's stream opened first: a reader of both (an encoder) that opens
+    // them in that order and reads a little of each as it opens it is then
+    // never left waiting for one while the other is full.
+    bool paced = false;
 
     // The recording's frames keep the first picture's size; `picture` is the
     // last one, at that size (in the GL's read-back or, scaled, in `scaled`),
@@ -261,11 +278,13 @@ Recording::Recording()
     }
     if (env("RIG_AUDIO")) {
         target("RIG_AUDIO", sound_path, sound_fd, "audio");
-        sound_stream = sound_fd != -1;
-        // The file's header is rewritten as it grows, so it must be a file.
+        // A descriptor or a FIFO takes bare samples; a file, a WAV file whose
+        // header is rewritten as it grows.
         struct stat info;
-        if (!sound_stream && stat(sound_path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
-            die("RIG_AUDIO: " + sound_path + " is not a regular file");
+        const bool exists = sound_fd == -1 && stat(sound_path.c_str(), &info) == 0;
+        sound_stream = sound_fd != -1 || (exists && S_ISFIFO(info.st_mode));
+        if (exists && !sound_stream && !S_ISREG(info.st_mode))
+            die("RIG_AUDIO: " + sound_path + " is not a regular file or a FIFO");
     }
 
     if (!outputs.empty()) {
@@ -412,11 +431,12 @@ void Recording::record(uint64_t frame, const riglib::Picture* read)
             scaled[alpha] = 255;
         picture = {width, height, scaled.data(), static_cast<ptrdiff_t>(width) * 4};
         log_text("video " + std::to_string(width) + "x" + std::to_string(height));
+        paced = streams_video() && sound_stream && riglib::sound_taken_over();
         for (uint64_t before = first_frame; before < frame; ++before) {
-            write(before);
             for (const auto& [sound_frame, bytes] : sound_waiting)
                 if (sound_frame == before)
                     write_sound(bytes.data(), bytes.size());
+            write(before);
         }
         sound_waiting.clear();
     }
@@ -424,7 +444,8 @@ void Recording::record(uint64_t frame, const riglib::Picture* read)
         return;  // no picture yet: written as black once the first comes
     if (read)
         keep(*read, frame);
-    if (frame >= first_frame)
+    // Paced, the picture follows its frame's sound.
+    if (frame >= first_frame && !paced)
         write(frame);
 }
 
@@ -432,13 +453,7 @@ void Recording::write(uint64_t frame)
 {
     if (saves(frame))
         save_ppm(frame);
-    if (video_fd == -1 && !video_path.empty()) {
-        // A FIFO's open waits for its reader.
-        video_fd = open(video_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (video_fd == -1)
-            die("RIG_VIDEO: cannot open " + video_path + ": " + std::strerror(errno));
-        video_path.clear();
-    }
+    open_stream(video_path, video_fd, "RIG_VIDEO");
     if (video_fd == -1)
         return;
     // A frame that repeats the last picture writes what it encoded again.
@@ -506,6 +521,8 @@ void Recording::record_sound(uint64_t frame, const unsigned char* data, size_t b
         close(sound_fd);
         sound_fd = -1;
     }
+    if (paced)
+        write(frame);
 }
 
 void Recording::write_sound(const unsigned char* data, size_t bytes)
@@ -532,6 +549,8 @@ void Recording::write_sound(const unsigned char* data, size_t bytes)
         std::vector<iovec> whole{{header, sizeof header}};
         write_all(sound_fd, whole, "RIG_AUDIO");
     }
+    if (sound_stream)
+        open_stream(sound_path, sound_fd, "RIG_AUDIO");
     if (sound_fd == -1)
         return;
     std::vector<iovec> whole{{const_cast<unsigned char*>(data), bytes}};
