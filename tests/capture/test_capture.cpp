@@ -28,6 +28,7 @@
 
 #include "command.h"
 #include "kinds.h"
+#include "rig.h"
 #include "tone.h"
 
 namespace fs = std::filesystem;
@@ -388,7 +389,15 @@ TEST(Refusal, bad_arguments_end_it_with_status_2_before_anything_runs)
                                                       {"-t", "-1"},
                                                       {"-s", "1", "-t", "1"},
                                                       {"-C", "."},
-                                                      {"--"}};
+                                                      {"--"},
+                                                      {"-r", "60/0"},
+                                                      {"-r", "1/2"},
+                                                      {"-r", "2001/2"},
+                                                      {"-q", "52"},
+                                                      {"-o", dir / "x.mkv", "-q", "18"},
+                                                      {"-S", "x"},
+                                                      {"-S", "31"},
+                                                      {"-s", "1", "-S", "1"}};
     for (const std::vector<std::string>& args : cases) {
         std::vector<std::string> all = args;
         all.insert(all.begin(), {"-o", dir / "vorna.mp4"});
@@ -535,6 +544,81 @@ TEST(Program, every_second_of_its_picture_and_its_sound_agree_and_two_captures_a
     EXPECT_EQ(frame_hashes(dir / "a.mp4"), frame_hashes(dir / "b.mp4"));
     EXPECT_TRUE(heard == samples_of(dir / "b.mp4", tone::kRate, 1));
     EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"a.mp4", "b.mp4"}));
+}
+
+namespace {
+
+// A stream's frames decoded as rgb24, whole; a folder's PNG frames likewise.
+std::string decoded(const std::string& input, const std::string& stream = "0:v")
+{
+    return output_of({"ffmpeg", "-v", "error", "-i", input, "-map", stream, "-f", "rawvideo",
+                      "-pix_fmt", "rgb24", "-"});
+}
+
+std::string sound_bytes(const std::string& file)
+{
+    return output_of({"ffmpeg", "-v", "error", "-i", file, "-map", "0:a", "-f", "s16le", "-"});
+}
+
+}  // namespace
+
+TEST(Outputs, lossless_and_png_folders_hold_the_rigs_frames_at_any_rate_and_from_any_start)
+{
+    Scratch dir;
+    const size_t frame = size_t(tone::kWidth) * tone::kHeight * 3;
+    // The rig's own frames, read back and saved by it: what every output must hold.
+    fs::create_directory(dir.path() / "rig");
+    Command rig({kTone});
+    rig.set("LD_PRELOAD", RIG_LIBRARY)
+        .set("RIG_FPS", "30")
+        .set("RIG_FRAMES", "61")
+        .set("RIG_EVENTS", "61:quit")
+        .set("RIG_FRAME_DIR", dir / "rig")
+        .set("SDL_AUDIODRIVER", "dummy");
+    ASSERT_EQ(rig.run().status, 0);
+    std::string saved;
+    for (int k = 0; k <= 60; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, RIG_FRAME_FILE, unsigned(k));
+        const std::string ppm = read_file(dir.path() / "rig" / name);
+        ASSERT_GT(ppm.size(), frame) << name;
+        saved += ppm.substr(ppm.size() - frame);
+    }
+
+    const std::vector<std::string> base{"-r", "30", "-t", "2"};
+    for (const std::string out : {"a.mkv", "frames/", "a.mp4"}) {
+        std::vector<std::string> args = base;
+        args.insert(args.end(), {"-o", dir / out, "--", kTone});
+        const Result result = capture(args);
+        ASSERT_EQ(result.status, 0) << out << ": " << result.err;
+    }
+    // Lossless, bit for bit, picture and sound; the folder holds the same frames,
+    // as many as the MP4's timeline, and the same sound.
+    EXPECT_TRUE(decoded(dir / "a.mkv") == saved);
+    EXPECT_TRUE(decoded(dir / "frames/frame-%05d.png") == saved);
+    EXPECT_EQ(probe(dir / "a.mp4", "v:0")["nb_read_frames"], "61");
+    EXPECT_EQ(names_in(dir.path() / "frames").size(), 61u + 1);
+    const std::string sound = sound_bytes(dir / "a.mkv");
+    EXPECT_EQ(sound.size(), size_t(2 * tone::kRate * 61 / 30));
+    EXPECT_TRUE(sound_bytes(dir / "frames/sound.wav") == sound);
+    EXPECT_EQ(probe(dir / "a.mkv", "v:0")["codec_name"], "ffv1");
+    EXPECT_EQ(probe(dir / "a.mkv", "a:0")["codec_name"], "flac");
+
+    // A stretch: frames 30 to 60 of the same clock and the samples of their
+    // stretch, exactly; a folder written again replaces the one before.
+    ASSERT_EQ(capture({"-r", "30", "-S", "1", "-t", "1", "-o", dir / "b.mkv", "--", kTone}).status, 0);
+    EXPECT_TRUE(decoded(dir / "b.mkv") == saved.substr(30 * frame));
+    EXPECT_TRUE(sound_bytes(dir / "b.mkv") == sound.substr(2 * tone::kRate));
+    ASSERT_EQ(capture({"-r", "30", "-S", "1", "-t", "1", "-o", dir / "frames/", "--", kTone}).status,
+              0);
+    EXPECT_EQ(names_in(dir.path() / "frames").size(), 31u + 1);
+    EXPECT_TRUE(decoded(dir / "frames/frame-%05d.png") == saved.substr(30 * frame));
+
+    // 59.94: frame K reads K * 1001 / 60000 s; two seconds hold 120 frames, and
+    // their sound floor(120 * 1001 * rate / 60000) samples.
+    ASSERT_EQ(capture({"-r", "60000/1001", "-t", "2", "-o", dir / "c.mkv", "--", kTone}).status, 0);
+    EXPECT_EQ(probe(dir / "c.mkv", "v:0")["nb_read_frames"], "120");
+    EXPECT_EQ(sound_bytes(dir / "c.mkv").size(), size_t(2 * (120ull * 1001 * tone::kRate / 60000)));
 }
 
 TEST(Program, that_is_missing_ends_at_once_or_shows_no_opengl_window_is_refused_in_one_line)
