@@ -1,21 +1,37 @@
 // The capture program: records the demo, or any X11 OpenGL program, frame
-// exactly, as an MP4 video (or one frame of it as a PNG), through the preload
-// rig (rig.h). tools/capture builds it and runs it; this is its interface.
+// exactly with its sound, as an MP4 video, a lossless Matroska file or a
+// folder of PNG frames (or one frame as a PNG), through the preload rig
+// (rig.h). tools/capture builds it and runs it; this is its interface.
 //
-//   tools/capture [-r FPS] [-o OUT] [-s SECONDS] [-t SECONDS] [-m MEDIA] [-b BUILD] [-d]
+//   tools/capture [-r FPS] [-o OUT] [-q CRF] [-s SECONDS] [-S SECONDS] [-t SECONDS]
+//                 [-m MEDIA] [-b BUILD] [-d]
 //   tools/capture [options] [-C DIR] -- PROGRAM [ARGS...]
 //
-//   -r FPS      frames per second, 1 to 1000 (default 60). Frame K reads K / FPS
+//   -r FPS      frames per second, N or N/D, from 1 to 1000 (default 60; 60000/1001
+//               for 59.94, 30000/1001, 24000/1001). Frame K reads K * D / N
 //               seconds on every clock of the program, and holds the sound of
 //               exactly that stretch of clock.
-//   -o OUT      the file written (default vorna.mp4, vorna.png with -s, or
-//               PROGRAM's name .mp4/.png). It appears only when complete, by a
-//               rename; only a regular file (or one behind a link) is replaced.
+//   -o OUT      what is written, chosen by its name (default vorna.mp4,
+//               vorna.png with -s, or PROGRAM's name .mp4/.png):
+//                 NAME.mkv  lossless: FFV1 in RGB, whose decoded frames are the
+//                           frames read back bit for bit, and FLAC sound
+//                 NAME/     a folder of frame-00000.png... (numbered from 0, as
+//                           a video's frames) and sound.wav
+//                 any other MP4: H.264 and AAC
+//               It appears only when complete, by a rename; only a regular file
+//               (or one behind a link) is replaced, and only a folder that holds
+//               nothing but frames and sound as capture writes them.
+//   -q CRF      the MP4's H.264 quality, 0 (lossless luma) to 51 (default 18).
 //   -s SECONDS  one frame as a PNG: the frame whose clock is nearest SECONDS.
-//   -t SECONDS  record frames 0 to floor(SECONDS * FPS): the program is then asked
-//               to quit (an SDL quit event; a window manager's close for GLUT,
-//               GLFW and plain X programs) and terminated when it has not ended
-//               5 s later. Without -t the recording lasts until the program ends.
+//   -S SECONDS  start the recording at the first frame whose clock is at least
+//               SECONDS: the program runs from 0 on the same clock, so the
+//               frames are those of a whole recording; nothing before is
+//               encoded or heard.
+//   -t SECONDS  record every frame whose clock is at most -S plus SECONDS: the
+//               program is then asked to quit (an SDL quit event; a window
+//               manager's close for GLUT, GLFW and plain X programs) and
+//               terminated when it has not ended 5 s later. Without -t the
+//               recording lasts until the program ends.
 //   -C DIR      the folder PROGRAM runs in (default: the current one); PROGRAM is
 //               found as "cd DIR && PROGRAM" would find it.
 //   -m MEDIA    the folder the demo runs in, with its music and images (default:
@@ -28,10 +44,15 @@
 //               of the screen and the graphics driver.
 //
 // The demo's recording holds 30 * FPS + 1 frames: it ends on its first frame
-// past 30 s. The video is H.264 (yuv420p, crf 18, index up front) at the size of
-// the program's first frame, padded to even sizes; a window that changes size
-// is scaled into that first size, its aspect kept. The sound is what the program
-// plays through SDL 1.2's audio device, as AAC; without it, a silent track.
+// past 30 s. Every output has the size of the program's first frame (the MP4's
+// H.264, yuv420p with its index up front, padded to even sizes); a window that
+// changes size is scaled into that first size, its aspect kept. The sound is
+// what the program plays through SDL 1.2 or SDL 2 (every device, mixed) or
+// OpenAL, at its own rate where the output allows (AAC takes 8000 to 96000 Hz
+// at its own steps: another rate is resampled to the nearest, and said; FLAC
+// keeps up to 24 bits); without any, a silent track. A device at a rate
+// outside 8000 to 192000 Hz is refused as a real one would be, and said; so is
+// sound played straight to ALSA or PulseAudio, which is not recorded.
 //
 // Exit status:
 //   0   OUT written with every frame asked for (-t, the demo's whole run, or
@@ -57,10 +78,13 @@
 // OUT (WHAT) in S s". The program's own output goes to a file of the work folder,
 // shown only when it failed.
 //
-// How: a work folder in $TMPDIR (vorna-capture.PID.*) holds two FIFOs: ffmpeg
-// reads the frames from one (RIG_VIDEO, PPM frames), and the rig reports every
-// frame, the window and its sizes on the other (RIG_LOG), which is how frames are
-// counted; the sound is a WAV file (RIG_AUDIO) joined to the video at the end.
+// How: a work folder in $TMPDIR (vorna-capture.PID.*) holds FIFOs: the rig
+// reports every frame, the window, its sizes and the sound's format on one
+// (RIG_LOG), which is how frames are counted; once it has said the first
+// picture's size, one ffmpeg is started that reads the picture (RIG_VIDEO, as
+// yuv420p converted by the rig for the MP4, RGBA otherwise) and the sound
+// (RIG_AUDIO, bare samples) side by side and encodes while the program draws;
+// a folder's sound.wav is written by the rig itself.
 // Everything capture starts is a process group that dies with it, even when it
 // is killed outright; the next capture to the same OUT removes what a killed one
 // left (a hidden partial file beside OUT, its work folder).
@@ -101,23 +125,29 @@ constexpr double kQuitSeconds = 5;
 constexpr double kNoOpenGLSeconds = 3;
 
 const char* const kUsage =
-    "Usage: tools/capture [-r FPS] [-o OUT] [-s SECONDS] [-t SECONDS] [-m MEDIA] [-b BUILD] [-d]\n"
+    "Usage: tools/capture [-r FPS] [-o OUT] [-q CRF] [-s SECONDS] [-S SECONDS] [-t SECONDS]\n"
+    "                     [-m MEDIA] [-b BUILD] [-d]\n"
     "       tools/capture [options] [-C DIR] -- PROGRAM [ARGS...]\n"
     "\n"
     "Records the demo (or PROGRAM, any X11 OpenGL program: SDL 1.2 or 2, GLUT,\n"
-    "GLFW, plain GLX) headless and frame-exactly to OUT (default vorna.mp4, or\n"
-    "PROGRAM's name .mp4): H.264 yuv420p at the program's window size, with its\n"
-    "SDL 1.2 sound as AAC. Every clock the program reads shows frame k at k/FPS s.\n"
+    "GLFW, plain GLX) headless and frame-exactly, with the sound it plays through\n"
+    "SDL or OpenAL, to OUT (default vorna.mp4, or PROGRAM's name .mp4). Every clock\n"
+    "the program reads shows frame k at k/FPS s.\n"
     "\n"
-    "  -r FPS      frames per second, 1 to 1000 (default 60)\n"
-    "  -o OUT      output file (default vorna.mp4, or vorna.png with -s). It appears\n"
-    "              only when complete; an older file of that name is kept on failure.\n"
-    "              Only a regular file is ever replaced.\n"
+    "  -r FPS      frames per second, N or N/D, 1 to 1000 (default 60; 60000/1001\n"
+    "              for 59.94)\n"
+    "  -o OUT      what to write, by its name: NAME.mkv lossless (FFV1 RGB, FLAC),\n"
+    "              NAME/ a folder of PNG frames and sound.wav, any other an MP4\n"
+    "              (H.264, AAC). It appears only when complete; an older one of that\n"
+    "              name is kept on failure. Only a regular file, or a folder of\n"
+    "              capture's own frames, is ever replaced.\n"
+    "  -q CRF      the MP4's quality, 0 to 51 (default 18; lower is better)\n"
     "  -s SECONDS  save one frame as a PNG instead: the frame whose clock is nearest\n"
     "              to SECONDS (for the demo, 0 to 30).\n"
-    "  -t SECONDS  end the recording after that much clock: the program is asked to\n"
-    "              quit then, and terminated if it does not end. Without it the\n"
-    "              recording lasts until the program ends.\n"
+    "  -S SECONDS  start the recording at that clock; the program still runs from 0.\n"
+    "  -t SECONDS  end the recording after that much clock (from -S): the program is\n"
+    "              asked to quit then, and terminated if it does not end. Without it\n"
+    "              the recording lasts until the program ends.\n"
     "  -C DIR      the folder PROGRAM runs in (default: the current folder).\n"
     "  -m MEDIA    the folder the demo runs in, with its music and images\n"
     "              (default: assets/ of this source tree).\n"

@@ -423,7 +423,8 @@ void Recording::record(uint64_t frame, const riglib::Picture* read)
         // the sound that waited for it.
         // A reader of both streams learns the sound's format before either
         // flows, and the silence before the track began waits with the rest.
-        riglib::sound_ready();
+        if (streams_video())
+            riglib::sound_ready();
         width = read->width;
         height = read->height;
         scaled.assign(static_cast<size_t>(width) * height * 4, 0);
