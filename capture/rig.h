@@ -191,6 +191,28 @@
 //                         that order). Sound played around SDL and OpenAL
 //                         (straight to ALSA or PulseAudio) is not recorded;
 //                         the log says so.
+//
+//                         OpenAL programs: with RIG_AUDIO, each playback
+//                         device the program opens (alcOpenDevice) is OpenAL
+//                         Soft's loopback device (ALC_SOFT_loopback) instead,
+//                         so nothing plays to a real device; capture devices
+//                         stay real. alcCreateContext keeps the program's
+//                         attributes and its ALC_FREQUENCY (48000 Hz when it
+//                         gives none), in stereo, 32-bit floats (16-bit
+//                         integers where OpenAL renders no floats); a
+//                         frequency outside 8000 to 192000 Hz is refused as a
+//                         device refuses it (NULL, ALC_INVALID_VALUE). From
+//                         that context on, the device plays into the track like
+//                         SDL's: rendered (alcRenderSamplesSOFT), on the
+//                         drawing thread, for exactly the samples of frame K's
+//                         clock interval once it is over; alcCloseDevice takes
+//                         it out. The rig does not link OpenAL (a program
+//                         without it never loads it); functions the program
+//                         looks up by name (alcGetProcAddress) are the rig's
+//                         too, but an OpenAL the program loads itself (dlopen,
+//                         dlsym) is not taken over. An OpenAL without the
+//                         loopback extension plays to its real device, said in
+//                         RIG_LOG as "sound elsewhere openal".
 //   RIG_LOG=PATH          one line per frame and per delivered event, flushed
 //                         as written (a FIFO works: its reader learns of each
 //                         frame as it ends):
@@ -223,7 +245,7 @@
 //                                              a device at A Hz plays into the
 //                                              track at B Hz
 //                           "sound refused R"  a device at R Hz was refused
-//                           "sound elsewhere alsa" (or "pulseaudio")
+//                           "sound elsewhere alsa" (or "pulseaudio", "openal")
 //                                              the program plays around the rig
 //                           (the "sound" lines once each)
 //

@@ -1,7 +1,8 @@
 // tools/capture, run as a user runs it (on the test run's display, -d): the
 // video it writes, its determinism, its stills, its refusals and its clean-up,
-// for the demo, for a small program of our own with a sound of its own, and for
-// one program of each kind (SDL 2, GLUT, GLFW, plain GLX) on its own clock.
+// for the demo, for small programs of our own with a sound of their own (on SDL
+// 1.2, SDL 2 and OpenAL), and for one program of each kind (SDL 2, GLUT, GLFW,
+// plain GLX) on its own clock.
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -497,53 +498,66 @@ double pitch_heard(const std::vector<int16_t>& heard, long from, long to)
 
 }  // namespace
 
+// The same picture and tone from SDL 1.2's device, SDL 2's callback and
+// queued devices, and OpenAL's streaming buffers (whose tone is in stereo).
 TEST(Program, every_second_of_its_picture_and_its_sound_agree_and_two_captures_are_identical)
 {
-    Scratch dir;
-    const int fps = 60, seconds = 4;
-    const Result first = capture({"-r", "60", "-t", "4", "-o", dir / "a.mp4", "--", kTone});
-    ASSERT_EQ(first.status, 0) << first.err;
-    // The odd window is padded to what the encoder takes, and said once.
-    const std::string padded = "the window is 161x121; the video pads it to 162x122";
-    EXPECT_TRUE(contains(first.err, padded)) << first.err;
-    EXPECT_EQ(first.err.find(padded), first.err.rfind(padded));
-    const Result second = capture({"-r", "60", "-t", "4", "-o", dir / "b.mp4", "--", kTone});
-    ASSERT_EQ(second.status, 0) << second.err;
+    const std::vector<std::pair<std::vector<std::string>, int>> programs{
+        {{kTone}, 1},
+        {{TONE_SDL2_PROGRAM, "callback"}, 1},
+        {{TONE_SDL2_PROGRAM, "queue"}, 1},
+        {{TONE_OPENAL_PROGRAM}, 2}};
+    for (const auto& [program, channels] : programs) {
+        SCOPED_TRACE(program.back());
+        Scratch dir;
+        const int fps = 60, seconds = 4;
+        std::vector<std::string> args{"-r", "60", "-t", "4", "-o", dir / "a.mp4", "--"};
+        args.insert(args.end(), program.begin(), program.end());
+        const Result first = capture(args);
+        ASSERT_EQ(first.status, 0) << first.err;
+        // The odd window is padded to what the encoder takes, and said once.
+        const std::string padded = "the window is 161x121; the video pads it to 162x122";
+        EXPECT_TRUE(contains(first.err, padded)) << first.err;
+        EXPECT_EQ(first.err.find(padded), first.err.rfind(padded));
+        args[5] = dir / "b.mp4";
+        const Result second = capture(args);
+        ASSERT_EQ(second.status, 0) << second.err;
 
-    std::map<std::string, std::string> video = probe(dir / "a.mp4", "v:0");
-    EXPECT_EQ(video["width"], "162");
-    EXPECT_EQ(video["height"], "122");
-    std::map<std::string, std::string> audio = probe(dir / "a.mp4", "a:0");
-    EXPECT_EQ(audio["sample_rate"], std::to_string(tone::kRate));
-    EXPECT_EQ(audio["channels"], "1");
+        std::map<std::string, std::string> video = probe(dir / "a.mp4", "v:0");
+        EXPECT_EQ(video["width"], "162");
+        EXPECT_EQ(video["height"], "122");
+        std::map<std::string, std::string> audio = probe(dir / "a.mp4", "a:0");
+        EXPECT_EQ(audio["sample_rate"], std::to_string(tone::kRate));
+        EXPECT_EQ(audio["channels"], std::to_string(channels));
 
-    // Frames 0 to 240: every frame whose clock is at most 4 s, each painted for
-    // its second of the clock.
-    const std::vector<int> reds = centre_reds(dir / "a.mp4", 162, 122);
-    ASSERT_EQ(reds.size(), size_t(seconds * fps + 1));
-    for (size_t k = 0; k < reds.size(); ++k)
-        ASSERT_NEAR(reds[k], tone::red(unsigned(k / fps)), 4) << "frame " << k;
+        // Frames 0 to 240: every frame whose clock is at most 4 s, each painted for
+        // its second of the clock.
+        const std::vector<int> reds = centre_reds(dir / "a.mp4", 162, 122);
+        ASSERT_EQ(reds.size(), size_t(seconds * fps + 1));
+        for (size_t k = 0; k < reds.size(); ++k)
+            ASSERT_NEAR(reds[k], tone::red(unsigned(k / fps)), 4) << "frame " << k;
 
-    // Every second of sound is the tone of the same second of picture: the
-    // sound follows the frame clock, however fast the frames were made.
-    const std::vector<int16_t> heard = samples_of(dir / "a.mp4", tone::kRate, 1);
-    ASSERT_GE(heard.size(), size_t(seconds * tone::kRate));
-    for (int s = 0; s < seconds; ++s) {
-        const double pitch =
-            pitch_heard(heard, s * tone::kRate + 1000, (s + 1) * tone::kRate - 1000);
-        EXPECT_NEAR(pitch, tone::pitch(unsigned(s)), 2.0) << "second " << s;
+        // Every second of sound is the tone of the same second of picture: the
+        // sound follows the frame clock, however fast the frames were made.
+        const std::vector<int16_t> heard = samples_of(dir / "a.mp4", tone::kRate, channels);
+        ASSERT_GE(heard.size(), size_t(seconds * tone::kRate));
+        for (int s = 0; s < seconds; ++s) {
+            const double pitch =
+                pitch_heard(heard, s * tone::kRate + 1000, (s + 1) * tone::kRate - 1000);
+            EXPECT_NEAR(pitch, tone::pitch(unsigned(s)), 2.0) << "second " << s;
+        }
+        // And to the sample: each step of the tone lies where its second begins.
+        long largest = 0;
+        for (unsigned s = 1; s < unsigned(seconds); ++s)
+            largest = std::max(largest, std::abs(tone_offset(heard, s, tone::kRate / fps)));
+        std::cout << program.back() << ": largest audio/video offset: " << largest << " samples at "
+                  << tone::kRate << " Hz" << std::endl;
+        EXPECT_LE(largest, 2);
+
+        EXPECT_EQ(frame_hashes(dir / "a.mp4"), frame_hashes(dir / "b.mp4"));
+        EXPECT_TRUE(heard == samples_of(dir / "b.mp4", tone::kRate, channels));
+        EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"a.mp4", "b.mp4"}));
     }
-    // And to the sample: each step of the tone lies where its second begins.
-    long largest = 0;
-    for (unsigned s = 1; s < unsigned(seconds); ++s)
-        largest = std::max(largest, std::abs(tone_offset(heard, s, tone::kRate / fps)));
-    std::cout << "largest audio/video offset: " << largest << " samples at " << tone::kRate << " Hz"
-              << std::endl;
-    EXPECT_LE(largest, 2);
-
-    EXPECT_EQ(frame_hashes(dir / "a.mp4"), frame_hashes(dir / "b.mp4"));
-    EXPECT_TRUE(heard == samples_of(dir / "b.mp4", tone::kRate, 1));
-    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"a.mp4", "b.mp4"}));
 }
 
 namespace {
