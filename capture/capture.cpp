@@ -860,8 +860,10 @@ std::vector<std::string> encoder_command(const Run& run, Report& seen, const std
     const int width = mp4 ? (seen.width + 1) / 2 * 2 : seen.width;
     const int height = mp4 ? (seen.height + 1) / 2 * 2 : seen.height;
     const uint64_t queue = 8 + run.options.rate.num / run.options.rate.den / 5;
-    std::vector<std::string> args{"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostats",
-                                  "-y", "-nofind_stream_info"};
+    // At the lowest priority: the encoder takes the time the drawing leaves
+    // (the recording is as slow as the drawing, not the sum of both).
+    std::vector<std::string> args{"nice", "-n", "19", "ffmpeg", "-hide_banner", "-loglevel",
+                                  "error", "-nostats", "-y", "-nofind_stream_info"};
     const std::string type = seen.sound_type == "u8" ? "u8" : seen.sound_type + "le";
     if (run.output != Output::folder)
         args.insert(args.end(), {"-thread_queue_size", "64", "-f", type, "-ar",
@@ -881,9 +883,13 @@ std::vector<std::string> encoder_command(const Run& run, Report& seen, const std
     }
     args.insert(args.end(), {"-map", "1:v", "-map", "0:a"});
     if (mp4) {
-        // ultrafast keeps a full 60 fps capture of the demo well ahead of real
-        // time on two cores, drawing included; crf 18 looks transparent.
-        args.insert(args.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-crf",
+        // ultrafast keeps a full 60 fps capture of the demo ahead of real time on
+        // two cores, drawing included; crf 18 looks transparent. A core is left
+        // to the program: x264's threads beyond it only take turns with its
+        // drawing, which the whole recording waits for.
+        const long cores = std::max(2L, sysconf(_SC_NPROCESSORS_ONLN));
+        args.insert(args.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-threads",
+                                 std::to_string(cores - 1), "-crf",
                                  std::to_string(run.options.quality), "-pix_fmt", "yuv420p",
                                  "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc",
                                  "bt709", "-color_range", "tv", "-c:a", "aac", "-b:a", "192k"});
