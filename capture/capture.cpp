@@ -639,8 +639,8 @@ void Report::take_sound(const std::string& line)
     int rate = 0, other = 0, channels = 0;
     char word[16] = "";
     if (std::sscanf(line.c_str(), "sound refused %d", &rate) == 1) {
-        note("the program asked for sound at " + std::to_string(rate) +
-             " Hz, which nothing plays: its device was refused (8000 to 192000 Hz are taken)");
+        note("the program's sound device at " + std::to_string(rate) +
+             " Hz was refused, as a real one would be (capture records 8000 to 192000 Hz)");
     } else if (std::sscanf(line.c_str(), "sound resampled %d %d", &rate, &other) == 2) {
         note("a sound device at " + std::to_string(rate) + " Hz is resampled into the track's " +
              std::to_string(other) + " Hz");

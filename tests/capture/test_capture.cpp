@@ -635,6 +635,38 @@ TEST(Outputs, lossless_and_png_folders_hold_the_rigs_frames_at_any_rate_and_from
     EXPECT_EQ(sound_bytes(dir / "c.mkv").size(), size_t(2 * (120ull * 1001 * tone::kRate / 60000)));
 }
 
+TEST(Outputs, keep_the_programs_sound_rate_where_they_can_and_say_so_where_they_cannot)
+{
+    struct Case {
+        const char* rate;
+        const char* out;
+        const char* kept;  // the rate the file holds
+        std::string said;  // a note, "" for none
+    };
+    const Case cases[] = {
+        {"44000", "a.mp4", "44100",
+         "the sound is resampled from 44000 to 44100 Hz, a rate AAC has (.mkv keeps it as it is)"},
+        {"44000", "a.mkv", "44000", ""},
+        {"192000", "a.mp4", "96000",
+         "the sound is resampled from 192000 to 96000 Hz, a rate AAC has (.mkv keeps it as it is)"},
+        // Refused: the program plays nothing, and the track is a silent one.
+        {"10", "a.mkv", "44100",
+         "the program's sound device at 10 Hz was refused, as a real one would be "
+         "(capture records 8000 to 192000 Hz)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.rate) + " " + c.out);
+        Scratch dir;
+        const Result result = capture({"-r", "30", "-t", "1", "-o", dir / c.out, "--",
+                                       TONE_SDL2_PROGRAM, "callback", "s16", "2", c.rate});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(probe(dir / c.out, "a:0")["sample_rate"], c.kept);
+        const std::string line = "capture: " + c.said + "\n";
+        EXPECT_EQ(contains(result.err, line), !c.said.empty()) << result.err;
+        EXPECT_EQ(result.err.find("resampled"), result.err.rfind("resampled"));
+    }
+}
+
 TEST(Program, that_is_missing_ends_at_once_or_shows_no_opengl_window_is_refused_in_one_line)
 {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
