@@ -86,7 +86,8 @@ public:
         const std::lock_guard<std::recursive_mutex> hold(lock);
         if (paused)
             return false;
-        const size_t frame_bytes = static_cast<size_t>(spec_.channels) * bytes_per_sample(spec_.format);
+        const size_t frame_bytes =
+            static_cast<size_t>(spec_.channels) * bytes_per_sample(spec_.format);
         std::fill(out.begin(), out.end(), spec_.silence);
         if (!spec_.callback) {
             // A queued device plays what is queued, then silence.
@@ -179,7 +180,8 @@ void set_error(const std::string& text)
 const interpose::Next<void(Uint8*, const Uint8*, Uint16, Uint32, int)> mix_audio_format(
     "SDL_MixAudioFormat");
 
-DeviceId Devices::open(const SDL_AudioSpec* desired, SDL_AudioSpec* obtained, bool legacy, bool sdl2)
+DeviceId Devices::open(const SDL_AudioSpec* desired, SDL_AudioSpec* obtained, bool legacy,
+                       bool sdl2)
 {
     if (legacy && find(kLegacy)) {
         set_error("Audio device is already opened");
@@ -201,13 +203,14 @@ DeviceId Devices::open(const SDL_AudioSpec* desired, SDL_AudioSpec* obtained, bo
         want.samples = 4096;
         if (sdl2) {
             want.samples = 1;
-            while (want.samples < static_cast<unsigned>(want.freq / 1000 * 46) && want.samples < 32768)
+            while (want.samples < static_cast<unsigned>(want.freq / 1000 * 46) &&
+                   want.samples < 32768)
                 want.samples = static_cast<Uint16>(want.samples * 2);
         }
     }
-    const bool channels_known = sdl2 ? want.channels >= 1 && want.channels <= 8
-                                     : want.channels == 1 || want.channels == 2 ||
-                                           want.channels == 4 || want.channels == 6;
+    const bool channels_known =
+        sdl2 ? want.channels >= 1 && want.channels <= 8
+             : want.channels == 1 || want.channels == 2 || want.channels == 4 || want.channels == 6;
     if (!known_format(want.format, sdl2) || !channels_known) {
         set_error("Unsupported audio format");
         return 0;
@@ -378,7 +381,8 @@ DeviceId SDL_OpenAudioDevice(const char* name, int iscapture, const SDL_AudioSpe
                              SDL_AudioSpec* obtained, int allowed_changes)
 {
     if (!riglib::sound_taken_over() || iscapture)
-        return riglib::required(real_open_device)(name, iscapture, desired, obtained, allowed_changes);
+        return riglib::required(real_open_device)(name, iscapture, desired, obtained,
+                                                  allowed_changes);
     // Every format SDL 2 has is played as asked: there is nothing to change.
     return devices().open(desired, obtained, false, true);
 }

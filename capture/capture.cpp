@@ -369,9 +369,10 @@ Options parse(int argc, char** argv)
         options.rate = schedule::Rate::parse(fps_text, "-r");
     if (!std::regex_match(fps_text, rate_pattern) || options.rate.num < options.rate.den ||
         options.rate.num > 1000ull * options.rate.den)
-        usage_error("-r wants frames per second from 1 to 1000, a whole number or a fraction "
-                    "(60000/1001), not \"" +
-                    fps_text + "\"");
+        usage_error(
+            "-r wants frames per second from 1 to 1000, a whole number or a fraction "
+            "(60000/1001), not \"" +
+            fps_text + "\"");
     if (quality_text) {
         static const std::regex crf("[0-9]{1,2}");
         if (!std::regex_match(*quality_text, crf) || std::stoi(*quality_text) > 51)
@@ -862,13 +863,14 @@ std::vector<std::string> encoder_command(const Run& run, Report& seen, const std
     const uint64_t queue = 8 + run.options.rate.num / run.options.rate.den / 5;
     // At the lowest priority: the encoder takes the time the drawing leaves
     // (the recording is as slow as the drawing, not the sum of both).
-    std::vector<std::string> args{"nice", "-n", "19", "ffmpeg", "-hide_banner", "-loglevel",
-                                  "error", "-nostats", "-y", "-nofind_stream_info"};
+    std::vector<std::string> args{
+        "nice",      "-n",    "19",       "ffmpeg", "-hide_banner",
+        "-loglevel", "error", "-nostats", "-y",     "-nofind_stream_info"};
     const std::string type = seen.sound_type == "u8" ? "u8" : seen.sound_type + "le";
     if (run.output != Output::folder)
-        args.insert(args.end(), {"-thread_queue_size", "64", "-f", type, "-ar",
-                                 std::to_string(seen.sound_rate), "-ac",
-                                 std::to_string(seen.sound_channels), "-i", sound});
+        args.insert(args.end(),
+                    {"-thread_queue_size", "64", "-f", type, "-ar", std::to_string(seen.sound_rate),
+                     "-ac", std::to_string(seen.sound_channels), "-i", sound});
     args.insert(args.end(), {"-thread_queue_size", std::to_string(queue), "-f", "rawvideo",
                              "-pix_fmt", mp4 ? "yuv420p" : "rgba", "-video_size",
                              std::to_string(width) + "x" + std::to_string(height), "-framerate",
@@ -888,11 +890,28 @@ std::vector<std::string> encoder_command(const Run& run, Report& seen, const std
         // to the program: x264's threads beyond it only take turns with its
         // drawing, which the whole recording waits for.
         const long cores = std::max(2L, sysconf(_SC_NPROCESSORS_ONLN));
-        args.insert(args.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-threads",
-                                 std::to_string(cores - 1), "-crf",
-                                 std::to_string(run.options.quality), "-pix_fmt", "yuv420p",
-                                 "-colorspace", "bt709", "-color_primaries", "bt709", "-color_trc",
-                                 "bt709", "-color_range", "tv", "-c:a", "aac", "-b:a", "192k"});
+        args.insert(args.end(), {"-c:v",
+                                 "libx264",
+                                 "-preset",
+                                 "ultrafast",
+                                 "-threads",
+                                 std::to_string(cores - 1),
+                                 "-crf",
+                                 std::to_string(run.options.quality),
+                                 "-pix_fmt",
+                                 "yuv420p",
+                                 "-colorspace",
+                                 "bt709",
+                                 "-color_primaries",
+                                 "bt709",
+                                 "-color_trc",
+                                 "bt709",
+                                 "-color_range",
+                                 "tv",
+                                 "-c:a",
+                                 "aac",
+                                 "-b:a",
+                                 "192k"});
         const int heard = aac_rate(seen.sound_rate);
         if (heard != seen.sound_rate) {
             seen.note("the sound is resampled from " + std::to_string(seen.sound_rate) + " to " +
@@ -1005,8 +1024,9 @@ int record(const Run& run)
         refuse("cannot start " + run.name + ": " + std::strerror(errno));
 
     const std::string from = options.start ? " from " + *options.start + " s" : "";
-    std::string what = run.frames ? std::to_string(*run.frames) + " frames" + from + " at " + fps + " fps"
-                                  : run.name + from + " until it ends, at " + fps + " fps";
+    std::string what = run.frames
+                           ? std::to_string(*run.frames) + " frames" + from + " at " + fps + " fps"
+                           : run.name + from + " until it ends, at " + fps + " fps";
     if (options.still)
         what =
             "frame " + std::to_string(run.shot) + ", " + *options.still + " s at " + fps + " fps";
@@ -1027,8 +1047,8 @@ int record(const Run& run)
     const auto recorded = [&]() -> uint64_t {
         if (report_seen.width == 0)
             return 0;
-        const uint64_t through = run.frames ? std::min(report_seen.frames, run.first + *run.frames)
-                                            : report_seen.frames;
+        const uint64_t through =
+            run.frames ? std::min(report_seen.frames, run.first + *run.frames) : report_seen.frames;
         return through > run.first ? through - run.first : 0;
     };
     const auto drain = [&] {
@@ -1057,8 +1077,11 @@ int record(const Run& run)
             progress.show(done);
         }
         if (encoder == -1 && report_seen.width > 0 && run.output != Output::still)
-            encoder = children::start({encoder_command(run, report_seen, video, sound), {}, "",
-                                       "/dev/null", encoder_log});
+            encoder = children::start({encoder_command(run, report_seen, video, sound),
+                                       {},
+                                       "",
+                                       "/dev/null",
+                                       encoder_log});
         program_end = children::ended(program);
         if (program_end)
             break;

@@ -21,8 +21,8 @@ constexpr int kShift = 15;
 
 uint8_t luma(int r, int g, int b)
 {
-    return static_cast<uint8_t>((kYr * r + kYg * g + kYb * b + (16 << kShift) + (1 << (kShift - 1))) >>
-                                kShift);
+    return static_cast<uint8_t>(
+        (kYr * r + kYg * g + kYb * b + (16 << kShift) + (1 << (kShift - 1))) >> kShift);
 }
 
 // From the sums of four pixels' channels.
@@ -74,7 +74,8 @@ void riglib::to_rgb24(const Rgba& picture, unsigned char* out)
 
 size_t riglib::yuv420p_size(int width, int height)
 {
-    const size_t w = static_cast<size_t>(width + 1) / 2 * 2, h = static_cast<size_t>(height + 1) / 2 * 2;
+    const size_t w = static_cast<size_t>(width + 1) / 2 * 2,
+                 h = static_cast<size_t>(height + 1) / 2 * 2;
     return w * h * 3 / 2;
 }
 
@@ -113,17 +114,25 @@ void riglib::to_yuv420p(const Rgba& picture, unsigned char* out)
                 _mm_storel_epi64(reinterpret_cast<__m128i*>(y0 + x), _mm_packus_epi16(ya, ya));
                 _mm_storel_epi64(reinterpret_cast<__m128i*>(y1 + x), _mm_packus_epi16(yb, yb));
                 // The rows added, then each pixel pair: four 2x2 sums.
-                const __m128i l0 = _mm_add_epi16(_mm_unpacklo_epi8(a0, zero), _mm_unpacklo_epi8(b0, zero));
-                const __m128i h0 = _mm_add_epi16(_mm_unpackhi_epi8(a0, zero), _mm_unpackhi_epi8(b0, zero));
-                const __m128i l1 = _mm_add_epi16(_mm_unpacklo_epi8(a1, zero), _mm_unpacklo_epi8(b1, zero));
-                const __m128i h1 = _mm_add_epi16(_mm_unpackhi_epi8(a1, zero), _mm_unpackhi_epi8(b1, zero));
-                const __m128i q0 = _mm_add_epi16(_mm_unpacklo_epi64(l0, h0), _mm_unpackhi_epi64(l0, h0));
-                const __m128i q1 = _mm_add_epi16(_mm_unpacklo_epi64(l1, h1), _mm_unpackhi_epi64(l1, h1));
+                const __m128i l0 =
+                    _mm_add_epi16(_mm_unpacklo_epi8(a0, zero), _mm_unpacklo_epi8(b0, zero));
+                const __m128i h0 =
+                    _mm_add_epi16(_mm_unpackhi_epi8(a0, zero), _mm_unpackhi_epi8(b0, zero));
+                const __m128i l1 =
+                    _mm_add_epi16(_mm_unpacklo_epi8(a1, zero), _mm_unpacklo_epi8(b1, zero));
+                const __m128i h1 =
+                    _mm_add_epi16(_mm_unpackhi_epi8(a1, zero), _mm_unpackhi_epi8(b1, zero));
+                const __m128i q0 =
+                    _mm_add_epi16(_mm_unpacklo_epi64(l0, h0), _mm_unpackhi_epi64(l0, h0));
+                const __m128i q1 =
+                    _mm_add_epi16(_mm_unpacklo_epi64(l1, h1), _mm_unpackhi_epi64(l1, h1));
                 const __m128i us = _mm_srai_epi32(
-                    _mm_add_epi32(add_pairs(_mm_madd_epi16(q0, cu), _mm_madd_epi16(q1, cu)), c_bias),
+                    _mm_add_epi32(add_pairs(_mm_madd_epi16(q0, cu), _mm_madd_epi16(q1, cu)),
+                                  c_bias),
                     kShift + 2);
                 const __m128i vs = _mm_srai_epi32(
-                    _mm_add_epi32(add_pairs(_mm_madd_epi16(q0, cv), _mm_madd_epi16(q1, cv)), c_bias),
+                    _mm_add_epi32(add_pairs(_mm_madd_epi16(q0, cv), _mm_madd_epi16(q1, cv)),
+                                  c_bias),
                     kShift + 2);
                 const uint64_t both = static_cast<uint64_t>(
                     _mm_cvtsi128_si64(_mm_packus_epi16(_mm_packs_epi32(us, vs), zero)));

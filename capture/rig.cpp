@@ -260,8 +260,10 @@ Recording::Recording()
         first_frame = parse_number(text, "RIG_FROM");
     if (const char* text = env("RIG_VIDEO_FORMAT")) {
         const std::string name = text;
-        static const std::pair<const char*, Format> formats[] = {
-            {"raw", Format::raw}, {"ppm", Format::ppm}, {"rgba", Format::rgba}, {"yuv420p", Format::yuv420p}};
+        static const std::pair<const char*, Format> formats[] = {{"raw", Format::raw},
+                                                                 {"ppm", Format::ppm},
+                                                                 {"rgba", Format::rgba},
+                                                                 {"yuv420p", Format::yuv420p}};
         bool known = false;
         for (const auto& [format_name, format] : formats)
             if (name == format_name) {
@@ -478,8 +480,9 @@ void Recording::write(uint64_t frame)
         // Straight from the read-back, a row at a time from the top.
         std::vector<iovec> rows(static_cast<size_t>(height));
         for (int y = 0; y < height; ++y)
-            rows[static_cast<size_t>(y)] = {const_cast<unsigned char*>(picture.top + picture.stride * y),
-                                            static_cast<size_t>(width) * 4};
+            rows[static_cast<size_t>(y)] = {
+                const_cast<unsigned char*>(picture.top + picture.stride * y),
+                static_cast<size_t>(width) * 4};
         write_all(video_fd, rows, "RIG_VIDEO");
     } else {
         std::vector<iovec> whole{{encoded.data(), encoded.size()}};

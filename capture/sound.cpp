@@ -131,7 +131,10 @@ void Track::fix(const SoundFormat& first)
         return;
     track = first;
     const int bits = first.format & 0xFF;
-    track.format = (first.format & 0x0100) ? 0x8120 : bits == 8 ? 0x0008 : bits == 16 ? 0x8010 : 0x8020;
+    track.format = (first.format & 0x0100) ? 0x8120
+                   : bits == 8             ? 0x0008
+                   : bits == 16            ? 0x8010
+                                           : 0x8020;
 }
 
 void Track::add(riglib::SoundSource* source)
@@ -232,7 +235,8 @@ void Track::add_from(riglib::SoundSource* source, uint64_t frame, size_t count)
     }
     feed.history.insert(feed.history.end(), mapped.begin(), mapped.end());
     const uint64_t track_first = boundary(frame, track.rate);
-    const uint64_t r_in = static_cast<uint64_t>(from.rate), r_out = static_cast<uint64_t>(track.rate);
+    const uint64_t r_in = static_cast<uint64_t>(from.rate),
+                   r_out = static_cast<uint64_t>(track.rate);
     uint64_t keep_from = feed.start;
     for (size_t j = 0; j < count; ++j) {
         const uint64_t position = (track_first + j) * r_in;  // in 1 / r_out samples
@@ -248,8 +252,9 @@ void Track::add_from(riglib::SoundSource* source, uint64_t frame, size_t count)
             mix[j * channels + c] += a[c] + (a[channels + c] - a[c]) * fraction;
         keep_from = index;
     }
-    feed.history.erase(feed.history.begin(),
-                       feed.history.begin() + static_cast<ptrdiff_t>((keep_from - feed.start) * channels));
+    feed.history.erase(
+        feed.history.begin(),
+        feed.history.begin() + static_cast<ptrdiff_t>((keep_from - feed.start) * channels));
     feed.start = keep_from;
 }
 
@@ -375,13 +380,13 @@ int snd_pcm_open(void** pcm, const char* name, int stream, int mode)
 }
 
 void* pa_simple_new(const char* server, const char* name, int direction, const char* device,
-                    const char* stream_name, const void* spec, const void* map, const void* attributes,
-                    int* error)
+                    const char* stream_name, const void* spec, const void* map,
+                    const void* attributes, int* error)
 {
     if (direction == 1)  // PA_STREAM_PLAYBACK
         played_elsewhere("pulseaudio");
-    return riglib::required(real_simple_new)(server, name, direction, device, stream_name, spec, map,
-                                             attributes, error);
+    return riglib::required(real_simple_new)(server, name, direction, device, stream_name, spec,
+                                             map, attributes, error);
 }
 
 int pa_context_connect(void* context, const char* server, int flags, const void* api)

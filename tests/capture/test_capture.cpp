@@ -620,11 +620,12 @@ TEST(Outputs, lossless_and_png_folders_hold_the_rigs_frames_at_any_rate_and_from
 
     // A stretch: frames 30 to 60 of the same clock and the samples of their
     // stretch, exactly; a folder written again replaces the one before.
-    ASSERT_EQ(capture({"-r", "30", "-S", "1", "-t", "1", "-o", dir / "b.mkv", "--", kTone}).status, 0);
+    ASSERT_EQ(capture({"-r", "30", "-S", "1", "-t", "1", "-o", dir / "b.mkv", "--", kTone}).status,
+              0);
     EXPECT_TRUE(decoded(dir / "b.mkv") == saved.substr(30 * frame));
     EXPECT_TRUE(sound_bytes(dir / "b.mkv") == sound.substr(2 * tone::kRate));
-    ASSERT_EQ(capture({"-r", "30", "-S", "1", "-t", "1", "-o", dir / "frames/", "--", kTone}).status,
-              0);
+    ASSERT_EQ(
+        capture({"-r", "30", "-S", "1", "-t", "1", "-o", dir / "frames/", "--", kTone}).status, 0);
     EXPECT_EQ(names_in(dir.path() / "frames").size(), 31u + 1);
     EXPECT_TRUE(decoded(dir / "frames/frame-%05d.png") == saved.substr(30 * frame));
 
