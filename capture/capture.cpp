@@ -400,6 +400,18 @@ Options parse(int argc, char** argv)
 
 // ---- the output file --------------------------------------------------------------------
 
+// OUT's absolute name, in a folder that can be written to.
+std::string in_writable_folder(const std::string& out)
+{
+    std::error_code error;
+    fs::path folder = fs::path(out).parent_path();
+    if (folder.empty())
+        folder = ".";
+    if (!fs::is_directory(folder, error) || access(folder.c_str(), W_OK) != 0)
+        refuse("cannot write to the folder " + folder.string());
+    return (fs::canonical(folder) / fs::path(out).filename()).string();
+}
+
 // Only a regular file is ever replaced, and one behind a link where it lies: a
 // device, a FIFO, a folder or a socket is refused, as root too.
 std::string checked_output(std::string out)
@@ -423,12 +435,7 @@ std::string checked_output(std::string out)
             refuse(out + " is a link that capture cannot follow");
         out = target.string();
     }
-    fs::path folder = fs::path(out).parent_path();
-    if (folder.empty())
-        folder = ".";
-    if (!fs::is_directory(folder, error) || access(folder.c_str(), W_OK) != 0)
-        refuse("cannot write to the folder " + folder.string());
-    return (fs::canonical(folder) / fs::path(out).filename()).string();
+    return in_writable_folder(out);
 }
 
 // A frame or the sound of a folder that capture writes.
@@ -453,12 +460,7 @@ std::string checked_folder(std::string out)
                 refuse(out + "/ holds " + entry.path().filename().string() +
                        ": capture replaces only a folder of its own frames");
     }
-    fs::path folder = fs::path(out).parent_path();
-    if (folder.empty())
-        folder = ".";
-    if (!fs::is_directory(folder, error) || access(folder.c_str(), W_OK) != 0)
-        refuse("cannot write to the folder " + folder.string());
-    return (fs::canonical(folder) / fs::path(out).filename()).string();
+    return in_writable_folder(out);
 }
 
 // A partial file and a work folder carry the process number of their capture;

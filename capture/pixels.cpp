@@ -126,14 +126,13 @@ void riglib::to_yuv420p(const Rgba& picture, unsigned char* out)
                     _mm_add_epi16(_mm_unpacklo_epi64(l0, h0), _mm_unpackhi_epi64(l0, h0));
                 const __m128i q1 =
                     _mm_add_epi16(_mm_unpacklo_epi64(l1, h1), _mm_unpackhi_epi64(l1, h1));
-                const __m128i us = _mm_srai_epi32(
-                    _mm_add_epi32(add_pairs(_mm_madd_epi16(q0, cu), _mm_madd_epi16(q1, cu)),
-                                  c_bias),
-                    kShift + 2);
-                const __m128i vs = _mm_srai_epi32(
-                    _mm_add_epi32(add_pairs(_mm_madd_epi16(q0, cv), _mm_madd_epi16(q1, cv)),
-                                  c_bias),
-                    kShift + 2);
+                // Four blocks' U or V, as 32-bit values.
+                const auto chroma4 = [&](__m128i coefficients) {
+                    const __m128i sums = add_pairs(_mm_madd_epi16(q0, coefficients),
+                                                   _mm_madd_epi16(q1, coefficients));
+                    return _mm_srai_epi32(_mm_add_epi32(sums, c_bias), kShift + 2);
+                };
+                const __m128i us = chroma4(cu), vs = chroma4(cv);
                 const uint64_t both = static_cast<uint64_t>(
                     _mm_cvtsi128_si64(_mm_packus_epi16(_mm_packs_epi32(us, vs), zero)));
                 std::memcpy(u + x / 2, &both, 4);
