@@ -187,7 +187,7 @@ private:
 
     // The sound (RIG_AUDIO): a WAV file whose sizes are kept up to date, or a
     // stream of bare samples. Before the first picture of a video stream the
-    // sound of each frame waits, to go out after its (black) frame.
+    // sound of each frame waits, to go out with its (black) frame.
     std::string sound_path;
     int sound_fd = -1;
     bool sound_stream = false;
