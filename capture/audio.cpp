@@ -1,30 +1,30 @@
-// The rig's audio takeover (RIG_AUDIO): SDL 1.2's audio device replaced by one
-// driven from the frame clock, whose output is a WAV file. The contract is in
-// rig.h; this unit only adds functions and shares nothing but parts.h.
-#include "parts.h"
-#include "rig.h"
-
+// The rig's SDL audio devices (RIG_AUDIO): SDL 1.2's device, and SDL 2's
+// devices, callback or queued, replaced by sources of the rig's sound track
+// (sound.cpp), which pulls each for exactly a frame's clock interval once it
+// is over. No real device is opened. The names SDL 1.2 and SDL 2 share
+// (SDL_OpenAudio and its legacy family) are SDL 2's device 1. The contract is
+// in rig.h; this unit shares nothing but parts.h.
 #include <SDL.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "parts.h"
+
 namespace {
 
-int bytes_per_sample(Uint16 format)
-{
-    return (format & 0xFF) / 8;
-}
+// SDL 2's names where SDL 1.2's header has none.
+using DeviceId = Uint32;
+constexpr Uint16 kS32Lsb = 0x8020, kS32Msb = 0x9020, kF32Lsb = 0x8120, kF32Msb = 0x9120;
+constexpr DeviceId kLegacy = 1;  // SDL 2's id for the device of SDL_OpenAudio
 
-bool known_format(Uint16 format)
+bool known_format(Uint16 format, bool sdl2)
 {
     switch (format) {
     case AUDIO_U8:
@@ -34,21 +34,19 @@ bool known_format(Uint16 format)
     case AUDIO_U16MSB:
     case AUDIO_S16MSB:
         return true;
+    case kS32Lsb:
+    case kS32Msb:
+    case kF32Lsb:
+    case kF32Msb:
+        return sdl2;
     default:
         return false;
     }
 }
 
-void put16(unsigned char* at, uint32_t value)
+int bytes_per_sample(Uint16 format)
 {
-    at[0] = value & 0xFF;
-    at[1] = (value >> 8) & 0xFF;
-}
-
-void put32(unsigned char* at, uint32_t value)
-{
-    put16(at, value & 0xFFFF);
-    put16(at + 2, value >> 16);
+    return (format & 0xFF) / 8;
 }
 
 // 16-bit samples of any SDL byte order and sign as signed native values, and back.
@@ -71,162 +69,202 @@ void write16(Uint8* at, int value, Uint16 format)
     }
 }
 
-class Device {
+// One device the program opened: its callback called, or its queue drained,
+// for each frame's samples.
+class Device : public riglib::SoundSource {
 public:
-    Device();
+    explicit Device(const SDL_AudioSpec& spec) : spec_(spec) {}
 
-    int open(SDL_AudioSpec* desired, SDL_AudioSpec* obtained);
-    void pause(int on) { paused = on != 0; }
-    SDL_audiostatus status() const;
-    void close();
-    void mix(Uint8* dst, const Uint8* src, Uint32 len, int volume) const;
-    void after_frame(uint64_t frame);
+    riglib::SoundFormat format() const override
+    {
+        return {spec_.freq, spec_.channels, spec_.format};
+    }
+    const SDL_AudioSpec& spec() const { return spec_; }
 
-    bool active() const { return !path.empty(); }
-    bool is_open() const { return opened; }
+    bool render(size_t samples, std::vector<unsigned char>& out) override
+    {
+        const std::lock_guard<std::recursive_mutex> hold(lock);
+        if (paused)
+            return false;
+        const size_t frame_bytes =
+            static_cast<size_t>(spec_.channels) * bytes_per_sample(spec_.format);
+        std::fill(out.begin(), out.end(), spec_.silence);
+        if (!spec_.callback) {
+            // A queued device plays what is queued, then silence.
+            const size_t bytes = std::min(queue.size() - queue_start, samples * frame_bytes);
+            std::memcpy(out.data(), queue.data() + queue_start, bytes);
+            queue_start += bytes;
+            if (queue_start == queue.size()) {
+                queue.clear();
+                queue_start = 0;
+            }
+            return bytes > 0;
+        }
+        // Pieces of at most the program's buffer size, which its callback may
+        // have sized its own buffers by.
+        for (size_t done = 0; done < samples;) {
+            const size_t now = std::min<size_t>(samples - done, spec_.samples);
+            spec_.callback(spec_.userdata, out.data() + done * frame_bytes,
+                           static_cast<int>(now * frame_bytes));
+            done += now;
+        }
+        return true;
+    }
 
-    // Held around every callback, as SDL holds its mixer lock; recursive, since
-    // the callback runs on the thread that swaps and may hold the lock already.
+    void pause(bool on)
+    {
+        const std::lock_guard<std::recursive_mutex> hold(lock);
+        paused = on;
+    }
+    bool is_paused() const { return paused; }
+
+    void enqueue(const void* data, Uint32 bytes)
+    {
+        const std::lock_guard<std::recursive_mutex> hold(lock);
+        const auto* at = static_cast<const unsigned char*>(data);
+        queue.insert(queue.end(), at, at + bytes);
+    }
+    Uint32 queued()
+    {
+        const std::lock_guard<std::recursive_mutex> hold(lock);
+        return static_cast<Uint32>(queue.size() - queue_start);
+    }
+    void clear()
+    {
+        const std::lock_guard<std::recursive_mutex> hold(lock);
+        queue.clear();
+        queue_start = 0;
+    }
+
+    // Held around every callback, as SDL holds a device's lock; recursive,
+    // since the callback runs on the thread that swaps, which may hold it.
     std::recursive_mutex lock;
 
 private:
-    std::string path;  // RIG_AUDIO, opened by the recorder at its first frame of sound
-    int fd = -1;
-    uint32_t fps = 0;
-
-    // The track, fixed by the first device the program opens: its format is
-    // the WAV file's, and written counts the sample frames in it.
-    bool track = false;
-    SDL_AudioSpec track_format{};
-    uint64_t written = 0;
-
-    bool opened = false;
-    bool paused = true;
-    SDL_AudioSpec open_format{};
-    std::vector<Uint8> chunk, converted;
-
-    uint64_t boundary(uint64_t frame) const;
-    void start_file();
-    void write_all(const void* data, size_t size, off_t at = -1);
-    void write_samples(const Uint8* data, size_t frames);
-    void write_silence(uint64_t frames);
-    void update_sizes();
+    SDL_AudioSpec spec_;
+    bool paused = true;  // as a device opens
+    std::vector<unsigned char> queue;
+    size_t queue_start = 0;
 };
 
-Device::Device()
-{
-    const char* setting = riglib::setting("RIG_AUDIO");
-    if (!setting)
-        return;
-    fps = riglib::frame_rate();
-    if (fps == 0)
-        riglib::fail("RIG_AUDIO: needs RIG_FPS (the sound follows a frame rate)");
-    // The file's header is rewritten as it grows, so it must be a file. It is
-    // only checked now: the process that records opens it.
-    path = setting;
-    struct stat info;
-    const bool exists = stat(setting, &info) == 0;
-    if (exists && !S_ISREG(info.st_mode))
-        riglib::fail("RIG_AUDIO: " + path + " is not a regular file");
-    const std::string folder = path.substr(0, path.find_last_of('/') + 1);
-    if ((exists && access(setting, W_OK) != 0) ||
-        (!exists && access(folder.empty() ? "." : folder.c_str(), W_OK) != 0))
-        riglib::fail("RIG_AUDIO: cannot open " + path + ": " + std::strerror(errno));
-}
-
-int Device::open(SDL_AudioSpec* desired, SDL_AudioSpec* obtained)
-{
-    if (opened) {
-        SDL_SetError("Audio device is already opened");
-        return -1;
+// The devices open now, by id; kLegacy is SDL_OpenAudio's.
+class Devices {
+public:
+    // SDL_OpenAudio's rules for SDL 1.2 (1, 2, 4 or 6 channels, 8 or 16 bits)
+    // and SDL 2's (1 to 8 channels, also 32-bit integers and floats); 0 when
+    // refused, with SDL's error set.
+    DeviceId open(const SDL_AudioSpec* desired, SDL_AudioSpec* obtained, bool legacy, bool sdl2);
+    void close(DeviceId id);
+    Device* find(DeviceId id)
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        const auto found = devices.find(id);
+        return found == devices.end() ? nullptr : found->second.get();
     }
-    if (!desired || !desired->callback) {
-        SDL_SetError("SDL_OpenAudio() passed a NULL callback");
-        return -1;
+
+private:
+    std::mutex lock;
+    std::map<DeviceId, std::unique_ptr<Device>> devices;
+    DeviceId next = 2;
+};
+
+const interpose::Next<void()> sdl_set_error("SDL_SetError");
+
+// SDL_GetError's answer, as the program's SDL sets it (it is variadic).
+void set_error(const std::string& text)
+{
+    if (const auto function = reinterpret_cast<int (*)(const char*, ...)>(sdl_set_error.get()))
+        function("%s", text.c_str());
+}
+// SDL 2's, where the program has it: it mixes every format SDL 2 has.
+const interpose::Next<void(Uint8*, const Uint8*, Uint16, Uint32, int)> mix_audio_format(
+    "SDL_MixAudioFormat");
+
+DeviceId Devices::open(const SDL_AudioSpec* desired, SDL_AudioSpec* obtained, bool legacy,
+                       bool sdl2)
+{
+    if (legacy && find(kLegacy)) {
+        set_error("Audio device is already opened");
+        return 0;
+    }
+    if (!desired || (!sdl2 && !desired->callback)) {
+        set_error("SDL_OpenAudio() passed a NULL callback");
+        return 0;
     }
     SDL_AudioSpec want = *desired;
     if (want.freq == 0)
         want.freq = 22050;
+    if (want.format == 0 && sdl2)
+        want.format = AUDIO_S16LSB;
     if (want.channels == 0)
         want.channels = 2;
-    if (want.samples == 0)
+    if (want.samples == 0) {
+        // SDL 2 sizes the buffer near 46 ms, a power of two; SDL 1.2 takes 4096.
         want.samples = 4096;
-    if (want.freq < 0 || !known_format(want.format) ||
-        !(want.channels == 1 || want.channels == 2 || want.channels == 4 || want.channels == 6)) {
-        SDL_SetError("Unsupported audio format");
-        return -1;
-    }
-    // A device opened again plays into the same track: it gets the track's
-    // format when it accepts another, and is refused when it insists on its own.
-    if (track && (want.freq != track_format.freq || want.format != track_format.format ||
-                  want.channels != track_format.channels)) {
-        if (!obtained) {
-            SDL_SetError("the recording's audio is %d Hz, format 0x%04x, %d channels",
-                         track_format.freq, track_format.format, track_format.channels);
-            return -1;
+        if (sdl2) {
+            want.samples = 1;
+            while (want.samples < static_cast<unsigned>(want.freq / 1000 * 46) &&
+                   want.samples < 32768)
+                want.samples = static_cast<Uint16>(want.samples * 2);
         }
-        want.freq = track_format.freq;
-        want.format = track_format.format;
-        want.channels = track_format.channels;
     }
-    want.silence = want.format == AUDIO_U8 ? 0x80 : 0;  // as SDL 1.2 has it
+    const bool channels_known =
+        sdl2 ? want.channels >= 1 && want.channels <= 8
+             : want.channels == 1 || want.channels == 2 || want.channels == 4 || want.channels == 6;
+    if (!known_format(want.format, sdl2) || !channels_known) {
+        set_error("Unsupported audio format");
+        return 0;
+    }
+    // What no real device plays is refused as a device refuses it.
+    if (riglib::rate_refused(want.freq)) {
+        set_error("Unsupported audio frequency: " + std::to_string(want.freq) +
+                  " Hz (the recording takes 8000 to 192000)");
+        return 0;
+    }
+    want.silence = want.format == AUDIO_U8 ? 0x80 : 0;
     want.size = static_cast<Uint32>(want.samples) * want.channels * bytes_per_sample(want.format);
     if (obtained)
         *obtained = want;
-    open_format = want;
-    opened = true;
-    paused = true;
 
-    if (!track) {
-        track = true;
-        track_format = want;
+    auto device = std::make_unique<Device>(want);
+    Device* source = device.get();
+    DeviceId id;
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        id = legacy ? kLegacy : next++;
+        devices[id] = std::move(device);
     }
-    return 0;
+    riglib::add_source(source);
+    return id;
 }
 
-// The WAV file, made by the recorder when the track's first frame is over;
-// its two sizes are filled in as samples arrive.
-void Device::start_file()
+void Devices::close(DeviceId id)
 {
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd == -1)
-        riglib::fail("RIG_AUDIO: cannot open " + path + ": " + std::strerror(errno));
-    const int bits = bytes_per_sample(track_format.format) * 8;
-    const uint32_t block = static_cast<uint32_t>(track_format.channels) * (bits / 8);
-    unsigned char header[44];
-    std::memcpy(header, "RIFF\0\0\0\0WAVEfmt ", 16);
-    put32(header + 16, 16);
-    put16(header + 20, 1);  // integer PCM
-    put16(header + 22, track_format.channels);
-    put32(header + 24, static_cast<uint32_t>(track_format.freq));
-    put32(header + 28, static_cast<uint32_t>(track_format.freq) * block);
-    put16(header + 32, block);
-    put16(header + 34, bits);
-    std::memcpy(header + 36, "data\0\0\0\0", 8);
-    write_all(header, sizeof header);
+    std::unique_ptr<Device> closing;
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        const auto found = devices.find(id);
+        if (found == devices.end())
+            return;
+        closing = std::move(found->second);
+        devices.erase(found);
+    }
+    // Once the track has let go of it, no callback of it runs.
+    riglib::remove_source(closing.get());
 }
 
-SDL_audiostatus Device::status() const
+Devices& devices()
 {
-    if (!opened)
-        return SDL_AUDIO_STOPPED;
-    return paused ? SDL_AUDIO_PAUSED : SDL_AUDIO_PLAYING;
+    static Devices instance;
+    return instance;
 }
 
-void Device::close()
-{
-    std::lock_guard<std::recursive_mutex> hold(lock);
-    opened = false;
-    paused = true;
-}
-
-// SDL_MixAudio in the device's format: the volume scales the source (128 is
+// SDL_MixAudio in SDL 1.2's formats: the volume scales the source (128 is
 // unchanged), the sum is clipped to the sample range.
-void Device::mix(Uint8* dst, const Uint8* src, Uint32 len, int volume) const
+void mix(Uint8* dst, const Uint8* src, Uint32 len, int volume, Uint16 format)
 {
     if (volume == 0)
         return;
-    const Uint16 format = open_format.format;
     if (format == AUDIO_U8 || format == AUDIO_S8) {
         const int bias = format == AUDIO_U8 ? 128 : 0;
         for (Uint32 i = 0; i < len; ++i) {
@@ -243,110 +281,6 @@ void Device::mix(Uint8* dst, const Uint8* src, Uint32 len, int volume) const
     }
 }
 
-// The first sample of frame K's clock interval, at the track's rate.
-uint64_t Device::boundary(uint64_t frame) const
-{
-    return frame * static_cast<uint64_t>(track_format.freq) / fps;
-}
-
-void Device::after_frame(uint64_t frame)
-{
-    if (!track || !riglib::recorded(frame))
-        return;
-    if (fd == -1)
-        start_file();
-    // Silence up to this frame: the clock ran before the program opened its
-    // device (or while it was closed).
-    if (written < boundary(frame))
-        write_silence(boundary(frame) - written);
-    uint64_t wanted = boundary(frame + 1) - written;
-    const size_t frame_bytes =
-        static_cast<size_t>(open_format.channels) * bytes_per_sample(open_format.format);
-    while (wanted > 0) {
-        std::unique_lock<std::recursive_mutex> hold(lock);
-        if (!opened || paused) {
-            hold.unlock();
-            write_silence(wanted);
-            break;
-        }
-        // Pieces of at most the program's buffer size, which its callback
-        // may have sized its own buffers by.
-        const size_t frames = static_cast<size_t>(std::min<uint64_t>(wanted, open_format.samples));
-        chunk.assign(frames * frame_bytes, open_format.silence);
-        open_format.callback(open_format.userdata, chunk.data(), static_cast<int>(chunk.size()));
-        hold.unlock();
-        write_samples(chunk.data(), frames);
-        wanted -= frames;
-    }
-    update_sizes();
-}
-
-void Device::write_all(const void* data, size_t size, off_t at)
-{
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t done = at < 0 ? write(fd, bytes, size) : pwrite(fd, bytes, size, at);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            riglib::fail(std::string("RIG_AUDIO: write failed: ") + std::strerror(errno));
-        bytes += done;
-        size -= static_cast<size_t>(done);
-        if (at >= 0)
-            at += done;
-    }
-}
-
-// Samples in the device's format go to the file as WAV holds them: 8-bit
-// unsigned, 16-bit signed little-endian.
-void Device::write_samples(const Uint8* data, size_t frames)
-{
-    const size_t bytes = frames * open_format.channels * bytes_per_sample(open_format.format);
-    converted.assign(data, data + bytes);
-    if (open_format.format == AUDIO_S8) {
-        for (Uint8& byte : converted)
-            byte ^= 0x80;
-    } else if (open_format.format != AUDIO_U8 && open_format.format != AUDIO_S16LSB) {
-        for (size_t i = 0; i + 1 < bytes; i += 2)
-            write16(&converted[i], read16(data + i, open_format.format), AUDIO_S16LSB);
-    }
-    write_all(converted.data(), converted.size());
-    written += frames;
-}
-
-void Device::write_silence(uint64_t frames)
-{
-    const size_t frame_bytes =
-        static_cast<size_t>(track_format.channels) * bytes_per_sample(track_format.format);
-    // Silence as the file holds it: 0x80 for 8 bits, 0 for 16.
-    const Uint8 silence = bytes_per_sample(track_format.format) == 1 ? 0x80 : 0;
-    std::vector<Uint8> zeros(std::min<uint64_t>(frames, 4096) * frame_bytes, silence);
-    while (frames > 0) {
-        const uint64_t now = std::min<uint64_t>(frames, 4096);
-        write_all(zeros.data(), now * frame_bytes);
-        written += now;
-        frames -= now;
-    }
-}
-
-// The RIFF and data sizes, kept right after every frame so that the file is
-// whole however the program ends.
-void Device::update_sizes()
-{
-    const uint64_t data = written * track_format.channels * bytes_per_sample(track_format.format);
-    unsigned char size[4];
-    put32(size, static_cast<uint32_t>(std::min<uint64_t>(data, UINT32_MAX - 36)));
-    write_all(size, 4, 40);
-    put32(size, static_cast<uint32_t>(std::min<uint64_t>(data + 36, UINT32_MAX)));
-    write_all(size, 4, 4);
-}
-
-Device& device()
-{
-    static Device instance;
-    return instance;
-}
-
 const interpose::Next<int(SDL_AudioSpec*, SDL_AudioSpec*)> real_open_audio("SDL_OpenAudio");
 const interpose::Next<void(int)> real_pause_audio("SDL_PauseAudio");
 const interpose::Next<SDL_audiostatus()> real_get_audio_status("SDL_GetAudioStatus");
@@ -355,78 +289,164 @@ const interpose::Next<void()> real_unlock_audio("SDL_UnlockAudio");
 const interpose::Next<void()> real_close_audio("SDL_CloseAudio");
 const interpose::Next<void(Uint8*, const Uint8*, Uint32, int)> real_mix_audio("SDL_MixAudio");
 
+const interpose::Next<DeviceId(const char*, int, const SDL_AudioSpec*, SDL_AudioSpec*, int)>
+    real_open_device("SDL_OpenAudioDevice");
+const interpose::Next<void(DeviceId, int)> real_pause_device("SDL_PauseAudioDevice");
+const interpose::Next<SDL_audiostatus(DeviceId)> real_device_status("SDL_GetAudioDeviceStatus");
+const interpose::Next<void(DeviceId)> real_lock_device("SDL_LockAudioDevice");
+const interpose::Next<void(DeviceId)> real_unlock_device("SDL_UnlockAudioDevice");
+const interpose::Next<void(DeviceId)> real_close_device("SDL_CloseAudioDevice");
+const interpose::Next<int(DeviceId, const void*, Uint32)> real_queue("SDL_QueueAudio");
+const interpose::Next<Uint32(DeviceId)> real_queued_size("SDL_GetQueuedAudioSize");
+const interpose::Next<void(DeviceId)> real_clear_queued("SDL_ClearQueuedAudio");
+
+// Whether the program is on SDL 2 (the legacy names mean its device 1 then).
+bool on_sdl2()
+{
+    return real_open_device.get() != nullptr;
+}
+
+SDL_audiostatus status_of(Device* device)
+{
+    if (!device)
+        return SDL_AUDIO_STOPPED;
+    return device->is_paused() ? SDL_AUDIO_PAUSED : SDL_AUDIO_PLAYING;
+}
+
 }  // namespace
 
-// A bad RIG_AUDIO stops the program at load, with the rig's other variables.
-void riglib::audio_at_load()
-{
-    device();
-}
-
-void riglib::audio_after_frame(uint64_t frame)
-{
-    device().after_frame(frame);
-}
-
-// Without RIG_AUDIO every call goes to the real SDL.
+// Without RIG_AUDIO every call goes to the real SDL; so does every call about
+// a device the rig did not open (SDL 2's recording devices).
 extern "C" {
 
 int SDL_OpenAudio(SDL_AudioSpec* desired, SDL_AudioSpec* obtained)
 {
-    Device& d = device();
-    if (!d.active())
+    if (!riglib::sound_taken_over())
         return riglib::required(real_open_audio)(desired, obtained);
-    return d.open(desired, obtained);
+    return devices().open(desired, obtained, true, on_sdl2()) ? 0 : -1;
 }
 
 void SDL_PauseAudio(int pause_on)
 {
-    Device& d = device();
-    if (!d.active())
+    if (!riglib::sound_taken_over())
         return riglib::required(real_pause_audio)(pause_on);
-    d.pause(pause_on);
+    if (Device* device = devices().find(kLegacy))
+        device->pause(pause_on != 0);
 }
 
 SDL_audiostatus SDL_GetAudioStatus(void)
 {
-    Device& d = device();
-    if (!d.active())
+    if (!riglib::sound_taken_over())
         return riglib::required(real_get_audio_status)();
-    return d.status();
+    return status_of(devices().find(kLegacy));
 }
 
 void SDL_LockAudio(void)
 {
-    Device& d = device();
-    if (!d.active())
+    if (!riglib::sound_taken_over())
         return riglib::required(real_lock_audio)();
-    d.lock.lock();
+    if (Device* device = devices().find(kLegacy))
+        device->lock.lock();
 }
 
 void SDL_UnlockAudio(void)
 {
-    Device& d = device();
-    if (!d.active())
+    if (!riglib::sound_taken_over())
         return riglib::required(real_unlock_audio)();
-    d.lock.unlock();
+    if (Device* device = devices().find(kLegacy))
+        device->lock.unlock();
 }
 
 void SDL_CloseAudio(void)
 {
-    Device& d = device();
-    if (!d.active())
+    if (!riglib::sound_taken_over())
         return riglib::required(real_close_audio)();
-    d.close();
+    devices().close(kLegacy);
 }
 
 // SDL mixes in the open device's format; with no real device open it would
-// guess, so an open takeover device mixes itself.
+// guess, so the rig mixes in its device's.
 void SDL_MixAudio(Uint8* dst, const Uint8* src, Uint32 len, int volume)
 {
-    Device& d = device();
-    if (!d.active() || !d.is_open())
+    Device* device = riglib::sound_taken_over() ? devices().find(kLegacy) : nullptr;
+    if (!device)
         return riglib::required(real_mix_audio)(dst, src, len, volume);
-    d.mix(dst, src, len, volume);
+    const Uint16 format = device->spec().format;
+    if (mix_audio_format.get())
+        return mix_audio_format(dst, src, format, len, volume);
+    mix(dst, src, len, volume, format);
+}
+
+DeviceId SDL_OpenAudioDevice(const char* name, int iscapture, const SDL_AudioSpec* desired,
+                             SDL_AudioSpec* obtained, int allowed_changes)
+{
+    if (!riglib::sound_taken_over() || iscapture)
+        return riglib::required(real_open_device)(name, iscapture, desired, obtained,
+                                                  allowed_changes);
+    // Every format SDL 2 has is played as asked: there is nothing to change.
+    return devices().open(desired, obtained, false, true);
+}
+
+void SDL_PauseAudioDevice(DeviceId id, int pause_on)
+{
+    if (Device* device = riglib::sound_taken_over() ? devices().find(id) : nullptr)
+        return device->pause(pause_on != 0);
+    riglib::required(real_pause_device)(id, pause_on);
+}
+
+SDL_audiostatus SDL_GetAudioDeviceStatus(DeviceId id)
+{
+    if (Device* device = riglib::sound_taken_over() ? devices().find(id) : nullptr)
+        return status_of(device);
+    return riglib::required(real_device_status)(id);
+}
+
+void SDL_LockAudioDevice(DeviceId id)
+{
+    if (Device* device = riglib::sound_taken_over() ? devices().find(id) : nullptr)
+        return device->lock.lock();
+    riglib::required(real_lock_device)(id);
+}
+
+void SDL_UnlockAudioDevice(DeviceId id)
+{
+    if (Device* device = riglib::sound_taken_over() ? devices().find(id) : nullptr)
+        return device->lock.unlock();
+    riglib::required(real_unlock_device)(id);
+}
+
+void SDL_CloseAudioDevice(DeviceId id)
+{
+    if (riglib::sound_taken_over() && devices().find(id))
+        return devices().close(id);
+    riglib::required(real_close_device)(id);
+}
+
+int SDL_QueueAudio(DeviceId id, const void* data, Uint32 len)
+{
+    Device* device = riglib::sound_taken_over() ? devices().find(id) : nullptr;
+    if (!device)
+        return riglib::required(real_queue)(id, data, len);
+    if (device->spec().callback) {
+        set_error("Audio device has a callback, queueing not allowed");
+        return -1;
+    }
+    device->enqueue(data, len);
+    return 0;
+}
+
+Uint32 SDL_GetQueuedAudioSize(DeviceId id)
+{
+    if (Device* device = riglib::sound_taken_over() ? devices().find(id) : nullptr)
+        return device->queued();
+    return riglib::required(real_queued_size)(id);
+}
+
+void SDL_ClearQueuedAudio(DeviceId id)
+{
+    if (Device* device = riglib::sound_taken_over() ? devices().find(id) : nullptr)
+        return device->clear();
+    riglib::required(real_clear_queued)(id);
 }
 
 }  // extern "C"

@@ -1,21 +1,37 @@
 // The capture program: records the demo, or any X11 OpenGL program, frame
-// exactly, as an MP4 video (or one frame of it as a PNG), through the preload
-// rig (rig.h). tools/capture builds it and runs it; this is its interface.
+// exactly with its sound, as an MP4 video, a lossless Matroska file or a
+// folder of PNG frames (or one frame as a PNG), through the preload rig
+// (rig.h). tools/capture builds it and runs it; this is its interface.
 //
-//   tools/capture [-r FPS] [-o OUT] [-s SECONDS] [-t SECONDS] [-m MEDIA] [-b BUILD] [-d]
+//   tools/capture [-r FPS] [-o OUT] [-q CRF] [-s SECONDS] [-S SECONDS] [-t SECONDS]
+//                 [-m MEDIA] [-b BUILD] [-d]
 //   tools/capture [options] [-C DIR] -- PROGRAM [ARGS...]
 //
-//   -r FPS      frames per second, 1 to 1000 (default 60). Frame K reads K / FPS
+//   -r FPS      frames per second, N or N/D, from 1 to 1000 (default 60; 60000/1001
+//               for 59.94, 30000/1001, 24000/1001). Frame K reads K * D / N
 //               seconds on every clock of the program, and holds the sound of
 //               exactly that stretch of clock.
-//   -o OUT      the file written (default vorna.mp4, vorna.png with -s, or
-//               PROGRAM's name .mp4/.png). It appears only when complete, by a
-//               rename; only a regular file (or one behind a link) is replaced.
+//   -o OUT      what is written, chosen by its name (default vorna.mp4,
+//               vorna.png with -s, or PROGRAM's name .mp4/.png):
+//                 NAME.mkv  lossless: FFV1 in RGB, whose decoded frames are the
+//                           frames read back bit for bit, and FLAC sound
+//                 NAME/     a folder of frame-00000.png... (numbered from 0, as
+//                           a video's frames) and sound.wav
+//                 any other MP4: H.264 and AAC
+//               It appears only when complete, by a rename; only a regular file
+//               (or one behind a link) is replaced, and only a folder that holds
+//               nothing but frames and sound as capture writes them.
+//   -q CRF      the MP4's H.264 quality, 0 (lossless luma) to 51 (default 18).
 //   -s SECONDS  one frame as a PNG: the frame whose clock is nearest SECONDS.
-//   -t SECONDS  record frames 0 to floor(SECONDS * FPS): the program is then asked
-//               to quit (an SDL quit event; a window manager's close for GLUT,
-//               GLFW and plain X programs) and terminated when it has not ended
-//               5 s later. Without -t the recording lasts until the program ends.
+//   -S SECONDS  start the recording at the first frame whose clock is at least
+//               SECONDS: the program runs from 0 on the same clock, so the
+//               frames are those of a whole recording; nothing before is
+//               encoded or heard.
+//   -t SECONDS  record every frame whose clock is at most -S plus SECONDS: the
+//               program is then asked to quit (an SDL quit event; a window
+//               manager's close for GLUT, GLFW and plain X programs) and
+//               terminated when it has not ended 5 s later. Without -t the
+//               recording lasts until the program ends.
 //   -C DIR      the folder PROGRAM runs in (default: the current one); PROGRAM is
 //               found as "cd DIR && PROGRAM" would find it.
 //   -m MEDIA    the folder the demo runs in, with its music and images (default:
@@ -28,10 +44,15 @@
 //               of the screen and the graphics driver.
 //
 // The demo's recording holds 30 * FPS + 1 frames: it ends on its first frame
-// past 30 s. The video is H.264 (yuv420p, crf 18, index up front) at the size of
-// the program's first frame, padded to even sizes; a window that changes size
-// is scaled into that first size, its aspect kept. The sound is what the program
-// plays through SDL 1.2's audio device, as AAC; without it, a silent track.
+// past 30 s. Every output has the size of the program's first frame (the MP4's
+// H.264, yuv420p with its index up front, padded to even sizes); a window that
+// changes size is scaled into that first size, its aspect kept. The sound is
+// what the program plays through SDL 1.2 or SDL 2 (every device, mixed) or
+// OpenAL, at its own rate where the output allows (AAC takes 8000 to 96000 Hz
+// at its own steps: another rate is resampled to the nearest, and said; FLAC
+// keeps up to 24 bits); without any, a silent track. A device at a rate
+// outside 8000 to 192000 Hz is refused as a real one would be, and said; so is
+// sound played straight to ALSA or PulseAudio, which is not recorded.
 //
 // Exit status:
 //   0   OUT written with every frame asked for (-t, the demo's whole run, or
@@ -57,10 +78,13 @@
 // OUT (WHAT) in S s". The program's own output goes to a file of the work folder,
 // shown only when it failed.
 //
-// How: a work folder in $TMPDIR (vorna-capture.PID.*) holds two FIFOs: ffmpeg
-// reads the frames from one (RIG_VIDEO, PPM frames), and the rig reports every
-// frame, the window and its sizes on the other (RIG_LOG), which is how frames are
-// counted; the sound is a WAV file (RIG_AUDIO) joined to the video at the end.
+// How: a work folder in $TMPDIR (vorna-capture.PID.*) holds FIFOs: the rig
+// reports every frame, the window, its sizes and the sound's format on one
+// (RIG_LOG), which is how frames are counted; once it has said the first
+// picture's size, one ffmpeg is started that reads the picture (RIG_VIDEO, as
+// yuv420p converted by the rig for the MP4, RGBA otherwise) and the sound
+// (RIG_AUDIO, bare samples) side by side and encodes while the program draws;
+// a folder's sound.wav is written by the rig itself.
 // Everything capture starts is a process group that dies with it, even when it
 // is killed outright; the next capture to the same OUT removes what a killed one
 // left (a hidden partial file beside OUT, its work folder).
@@ -86,6 +110,7 @@
 #include <vector>
 
 #include "children.h"
+#include "schedule.h"
 
 namespace fs = std::filesystem;
 
@@ -100,23 +125,29 @@ constexpr double kQuitSeconds = 5;
 constexpr double kNoOpenGLSeconds = 3;
 
 const char* const kUsage =
-    "Usage: tools/capture [-r FPS] [-o OUT] [-s SECONDS] [-t SECONDS] [-m MEDIA] [-b BUILD] [-d]\n"
+    "Usage: tools/capture [-r FPS] [-o OUT] [-q CRF] [-s SECONDS] [-S SECONDS] [-t SECONDS]\n"
+    "                     [-m MEDIA] [-b BUILD] [-d]\n"
     "       tools/capture [options] [-C DIR] -- PROGRAM [ARGS...]\n"
     "\n"
     "Records the demo (or PROGRAM, any X11 OpenGL program: SDL 1.2 or 2, GLUT,\n"
-    "GLFW, plain GLX) headless and frame-exactly to OUT (default vorna.mp4, or\n"
-    "PROGRAM's name .mp4): H.264 yuv420p at the program's window size, with its\n"
-    "SDL 1.2 sound as AAC. Every clock the program reads shows frame k at k/FPS s.\n"
+    "GLFW, plain GLX) headless and frame-exactly, with the sound it plays through\n"
+    "SDL or OpenAL, to OUT (default vorna.mp4, or PROGRAM's name .mp4). Every clock\n"
+    "the program reads shows frame k at k/FPS s.\n"
     "\n"
-    "  -r FPS      frames per second, 1 to 1000 (default 60)\n"
-    "  -o OUT      output file (default vorna.mp4, or vorna.png with -s). It appears\n"
-    "              only when complete; an older file of that name is kept on failure.\n"
-    "              Only a regular file is ever replaced.\n"
+    "  -r FPS      frames per second, N or N/D, 1 to 1000 (default 60; 60000/1001\n"
+    "              for 59.94)\n"
+    "  -o OUT      what to write, by its name: NAME.mkv lossless (FFV1 RGB, FLAC),\n"
+    "              NAME/ a folder of PNG frames and sound.wav, any other an MP4\n"
+    "              (H.264, AAC). It appears only when complete; an older one of that\n"
+    "              name is kept on failure. Only a regular file, or a folder of\n"
+    "              capture's own frames, is ever replaced.\n"
+    "  -q CRF      the MP4's quality, 0 to 51 (default 18; lower is better)\n"
     "  -s SECONDS  save one frame as a PNG instead: the frame whose clock is nearest\n"
     "              to SECONDS (for the demo, 0 to 30).\n"
-    "  -t SECONDS  end the recording after that much clock: the program is asked to\n"
-    "              quit then, and terminated if it does not end. Without it the\n"
-    "              recording lasts until the program ends.\n"
+    "  -S SECONDS  start the recording at that clock; the program still runs from 0.\n"
+    "  -t SECONDS  end the recording after that much clock (from -S): the program is\n"
+    "              asked to quit then, and terminated if it does not end. Without it\n"
+    "              the recording lasts until the program ends.\n"
     "  -C DIR      the folder PROGRAM runs in (default: the current folder).\n"
     "  -m MEDIA    the folder the demo runs in, with its music and images\n"
     "              (default: assets/ of this source tree).\n"
@@ -224,9 +255,11 @@ double seconds_since(Clock::time_point then)
 // ---- options --------------------------------------------------------------------------------
 
 struct Options {
-    int fps = 60;
+    schedule::Rate rate{60, 1};
+    int quality = 18;  // the H.264 encoder's CRF
+    bool quality_given = false;
     std::string out;
-    std::optional<std::string> still, limit;
+    std::optional<std::string> still, limit, start;
     std::string run_dir, media, build;
     bool own_display = true;
     bool general = false;  // a program after "--" rather than the demo
@@ -239,6 +272,26 @@ bool is_seconds(const std::string& text)
     return std::regex_match(text, pattern);
 }
 
+// SECONDS (as is_seconds takes them) in nanoseconds; digits past the ninth
+// decimal are dropped.
+uint64_t nanoseconds(const std::string& seconds)
+{
+    const std::string::size_type dot = seconds.find('.');
+    std::string fraction = dot == std::string::npos ? "" : seconds.substr(dot + 1, 9);
+    fraction.resize(9, '0');
+    return std::stoull(seconds.substr(0, dot)) * 1000000000ull + std::stoull(fraction);
+}
+
+// Frames of the rate in a stretch of clock, exactly: nanoseconds * N / (D *
+// 10^9) rounded down, up, or to the nearest.
+uint64_t frames_at(uint64_t nanoseconds, schedule::Rate rate, bool up = false, bool nearest = false)
+{
+    const unsigned __int128 numerator = static_cast<unsigned __int128>(nanoseconds) * rate.num;
+    const unsigned __int128 denominator = static_cast<unsigned __int128>(rate.den) * 1000000000u;
+    const unsigned __int128 added = up ? denominator - 1 : nearest ? denominator / 2 : 0;
+    return static_cast<uint64_t>((numerator + added) / denominator);
+}
+
 Options parse(int argc, char** argv)
 {
     Options options;
@@ -247,7 +300,7 @@ Options parse(int argc, char** argv)
     // Options end at "--"; what follows is the program and its own arguments.
     // An option that takes a value, written apart from it, takes the next word
     // too, even "--".
-    static const std::regex takes_value("-[dh]*[rostCmb]");
+    static const std::regex takes_value("-[dh]*[rostSqCmb]");
     int end = 1;
     while (end < argc && std::string(argv[end]) != "--")
         end += std::regex_match(argv[end], takes_value) && end + 1 < argc ? 2 : 1;
@@ -258,7 +311,8 @@ Options parse(int argc, char** argv)
     std::string fps_text = "60";
     opterr = 0;
     int option;
-    while ((option = getopt(end, argv, "+:r:o:s:t:C:m:b:dh")) != -1) {
+    std::optional<std::string> quality_text;
+    while ((option = getopt(end, argv, "+:r:o:s:t:S:q:C:m:b:dh")) != -1) {
         switch (option) {
         case 'r':
             fps_text = optarg;
@@ -271,6 +325,12 @@ Options parse(int argc, char** argv)
             break;
         case 't':
             options.limit = optarg;
+            break;
+        case 'S':
+            options.start = optarg;
+            break;
+        case 'q':
+            quality_text = optarg;
             break;
         case 'C':
             options.run_dir = optarg;
@@ -303,13 +363,32 @@ Options parse(int argc, char** argv)
         usage_error("-m is the demo's folder; -C names the program's");
     if (!options.general && !options.run_dir.empty())
         usage_error("-C is for a program after --; -m names the demo's folder");
-    static const std::regex whole("[1-9][0-9]{0,3}");
-    if (!std::regex_match(fps_text, whole) || std::stoi(fps_text) > 1000)
-        usage_error("-r wants a whole number of frames per second from 1 to 1000, not \"" +
-                    fps_text + "\"");
-    options.fps = std::stoi(fps_text);
+    // A whole number or a fraction (60000/1001 for 59.94), from 1 to 1000.
+    static const std::regex rate_pattern("[1-9][0-9]{0,5}(/[1-9][0-9]{0,5})?");
+    if (std::regex_match(fps_text, rate_pattern))
+        options.rate = schedule::Rate::parse(fps_text, "-r");
+    if (!std::regex_match(fps_text, rate_pattern) || options.rate.num < options.rate.den ||
+        options.rate.num > 1000ull * options.rate.den)
+        usage_error(
+            "-r wants frames per second from 1 to 1000, a whole number or a fraction "
+            "(60000/1001), not \"" +
+            fps_text + "\"");
+    if (quality_text) {
+        static const std::regex crf("[0-9]{1,2}");
+        if (!std::regex_match(*quality_text, crf) || std::stoi(*quality_text) > 51)
+            usage_error("-q wants an H.264 quality (CRF) from 0 to 51, not \"" + *quality_text +
+                        "\"");
+        options.quality = std::stoi(*quality_text);
+        options.quality_given = true;
+    }
     if (options.still && options.limit)
         usage_error("-s and -t exclude each other");
+    if (options.still && options.start)
+        usage_error("-s and -S exclude each other");
+    if (options.start &&
+        (!is_seconds(*options.start) || (!options.general && std::stod(*options.start) > 30)))
+        usage_error(std::string("-S wants a time in seconds") +
+                    (options.general ? "" : " from 0 to 30") + ", not \"" + *options.start + "\"");
     if (options.still &&
         (!is_seconds(*options.still) || (!options.general && std::stod(*options.still) > 30)))
         usage_error(std::string("-s wants a time in seconds") +
@@ -320,6 +399,18 @@ Options parse(int argc, char** argv)
 }
 
 // ---- the output file --------------------------------------------------------------------
+
+// OUT's absolute name, in a folder that can be written to.
+std::string in_writable_folder(const std::string& out)
+{
+    std::error_code error;
+    fs::path folder = fs::path(out).parent_path();
+    if (folder.empty())
+        folder = ".";
+    if (!fs::is_directory(folder, error) || access(folder.c_str(), W_OK) != 0)
+        refuse("cannot write to the folder " + folder.string());
+    return (fs::canonical(folder) / fs::path(out).filename()).string();
+}
 
 // Only a regular file is ever replaced, and one behind a link where it lies: a
 // device, a FIFO, a folder or a socket is refused, as root too.
@@ -344,12 +435,32 @@ std::string checked_output(std::string out)
             refuse(out + " is a link that capture cannot follow");
         out = target.string();
     }
-    fs::path folder = fs::path(out).parent_path();
-    if (folder.empty())
-        folder = ".";
-    if (!fs::is_directory(folder, error) || access(folder.c_str(), W_OK) != 0)
-        refuse("cannot write to the folder " + folder.string());
-    return (fs::canonical(folder) / fs::path(out).filename()).string();
+    return in_writable_folder(out);
+}
+
+// A frame or the sound of a folder that capture writes.
+bool written_by_capture(const fs::path& file)
+{
+    static const std::regex names("frame-[0-9]{5,}\\.png|sound\\.wav");
+    return std::regex_match(file.filename().string(), names);
+}
+
+// A folder of frames is made anew, or replaces one that holds nothing but
+// what capture writes into one.
+std::string checked_folder(std::string out)
+{
+    while (out.size() > 1 && out.back() == '/')
+        out.pop_back();
+    std::error_code error;
+    if (fs::exists(out, error)) {
+        if (!fs::is_directory(out, error))
+            refuse(out + " is not a folder: a name ending in / is a folder of frames");
+        for (const auto& entry : fs::directory_iterator(out, error))
+            if (!entry.is_regular_file(error) || !written_by_capture(entry.path()))
+                refuse(out + "/ holds " + entry.path().filename().string() +
+                       ": capture replaces only a folder of its own frames");
+    }
+    return in_writable_folder(out);
 }
 
 // A partial file and a work folder carry the process number of their capture;
@@ -369,8 +480,9 @@ void remove_stale(const std::string& out, const std::string& tmp)
     const std::string base = "." + fs::path(out).filename().string() + ".";
     for (const auto& entry : fs::directory_iterator(fs::path(out).parent_path(), error)) {
         const std::string name = entry.path().filename().string();
-        if (name.rfind(base, 0) == 0 && entry.is_regular_file(error) && dead(name))
-            fs::remove(entry.path(), error);
+        if (name.rfind(base, 0) == 0 && dead(name) &&
+            (entry.is_regular_file(error) || entry.is_directory(error)))
+            fs::remove_all(entry.path(), error);
     }
     for (const auto& entry : fs::directory_iterator(tmp, error)) {
         const std::string name = entry.path().filename().string();
@@ -509,10 +621,42 @@ struct Report {
     Clock::time_point no_opengl_at;
     int width = 0, height = 0;  // the video's size, from the first picture
     std::string resized;        // the first other size, and the frame it came in
+    // The sound track's format, said before the first picture: its rate,
+    // channels and sample type (u8, s16, s32, f32).
+    int sound_rate = 0, sound_channels = 0;
+    std::string sound_type;
+    std::vector<std::string> notes;  // what the user is told of the sound, once each
     Clock::time_point last_frame_at = Clock::now();
 
     void take(const std::string& line);
+    void take_sound(const std::string& line);
+    void note(const std::string& text)
+    {
+        if (std::find(notes.begin(), notes.end(), text) == notes.end())
+            notes.push_back(text);
+    }
 };
+
+void Report::take_sound(const std::string& line)
+{
+    int rate = 0, other = 0, channels = 0;
+    char word[16] = "";
+    if (std::sscanf(line.c_str(), "sound refused %d", &rate) == 1) {
+        note("the program's sound device at " + std::to_string(rate) +
+             " Hz was refused, as a real one would be (capture records 8000 to 192000 Hz)");
+    } else if (std::sscanf(line.c_str(), "sound resampled %d %d", &rate, &other) == 2) {
+        note("a sound device at " + std::to_string(rate) + " Hz is resampled into the track's " +
+             std::to_string(other) + " Hz");
+    } else if (std::sscanf(line.c_str(), "sound elsewhere %15s", word) == 1) {
+        note("the program plays sound straight to " +
+             std::string(std::strcmp(word, "alsa") == 0 ? "ALSA" : "PulseAudio") +
+             ", which is not recorded (SDL and OpenAL are)");
+    } else if (std::sscanf(line.c_str(), "sound %d %d %15s", &rate, &channels, word) == 3) {
+        sound_rate = rate;
+        sound_channels = channels;
+        sound_type = word;
+    }
+}
 
 void Report::take(const std::string& line)
 {
@@ -521,6 +665,8 @@ void Report::take(const std::string& line)
     if (std::sscanf(line.c_str(), "frame %llu ", &frame) == 1) {
         frames = std::max<uint64_t>(frames, frame + 1);
         last_frame_at = Clock::now();
+    } else if (line.rfind("sound ", 0) == 0) {
+        take_sound(line);
     } else if (std::sscanf(line.c_str(), "video %dx%d", &w, &h) == 2) {
         width = w;
         height = h;
@@ -593,9 +739,15 @@ private:
     uint64_t shown_step_ = 0;
 };
 
+// What OUT's name asks for: a still (with -s), an MP4, a lossless Matroska
+// file, or a folder of numbered PNG frames and the sound as WAV.
+enum class Output { still, mp4, mkv, folder };
+
 struct Run {
     Options options;
+    Output output = Output::mp4;
     std::string out, rig, program, name, label;
+    uint64_t first = 0;              // the first frame recorded (-S)
     std::optional<uint64_t> frames;  // how many the recording holds, when known beforehand
     std::optional<uint64_t> stop;    // the frame in which the program is asked to quit
     uint64_t shot = 0;               // the still's frame, with -s
@@ -612,26 +764,45 @@ Run plan(const Options& options)
     if (!options.own_display && !std::getenv("DISPLAY"))
         refuse("no X display for -d: DISPLAY is not set (leave out -d for a virtual one)");
 
-    const int fps = options.fps;
+    const schedule::Rate rate = options.rate;
+    // `end`: one past the last frame the program runs to, when known.
+    std::optional<uint64_t> end;
     if (!options.general)
         // The demo ends on its first frame whose clock, float(ms) * 0.001f, exceeds
         // 30: that holds from 30000 ms on, and frame k reads floor(k * 1000 / fps)
-        // ms, so the last frame is k = 30 * fps.
-        run.frames = 30ull * fps + 1;
+        // ms, so the last frame is the first at or after 30 s.
+        end = frames_at(30000000000ull, rate, true) + 1;
     if (options.still) {
         // The frame whose clock is nearest to the time asked for.
-        run.shot = static_cast<uint64_t>(std::stod(*options.still) * fps + 0.5);
-        run.frames = run.shot + 1;
-        run.stop = run.frames;
+        run.shot = frames_at(nanoseconds(*options.still), rate, false, true);
+        end = run.shot + 1;
+        run.stop = end;
     }
+    // From the first frame at or after -S, every frame whose clock is at most
+    // -S plus -t.
+    const uint64_t from = options.start ? nanoseconds(*options.start) : 0;
+    run.first = frames_at(from, rate, true);
     if (options.limit) {
-        // Every frame whose clock is at most the time asked for.
-        const uint64_t wanted = static_cast<uint64_t>(std::stod(*options.limit) * fps + 1e-9) + 1;
-        if (!run.frames || wanted < *run.frames) {
-            run.frames = wanted;
+        const uint64_t wanted = frames_at(from + nanoseconds(*options.limit), rate) + 1;
+        if (!end || wanted < *end) {
+            end = wanted;
             run.stop = wanted;
         }
     }
+    if (end && *end <= run.first)
+        usage_error("-S " + *options.start + " is past the demo's end");
+    if (end)
+        run.frames = *end - run.first;
+
+    const std::string& named = options.out;
+    if (options.still)
+        run.output = Output::still;
+    else if (!named.empty() && named.back() == '/')
+        run.output = Output::folder;
+    else if (named.size() > 4 && named.compare(named.size() - 4, 4, ".mkv") == 0)
+        run.output = Output::mkv;
+    if (options.quality_given && run.output != Output::mp4)
+        usage_error("-q is the MP4's quality; .mkv and folders are lossless");
 
     run.options.build = fs::absolute(options.build).lexically_normal().string();
     run.rig = run.options.build + "/capture/libvorna_rig.so";
@@ -662,8 +833,104 @@ Run plan(const Options& options)
         run.label = run.name;
         run.out = options.out.empty() ? run.name + (options.still ? ".png" : ".mp4") : options.out;
     }
-    run.out = checked_output(run.out);
+    run.out = run.output == Output::folder ? checked_folder(run.out) : checked_output(run.out);
     return run;
+}
+
+// The rates AAC has; a track at another is resampled to the nearest.
+int aac_rate(int rate)
+{
+    static const int rates[] = {7350,  8000,  11025, 12000, 16000, 22050, 24000,
+                                32000, 44100, 48000, 64000, 88200, 96000};
+    int best = rates[0];
+    for (const int candidate : rates)
+        if (std::abs(candidate - rate) < std::abs(best - rate))
+            best = candidate;
+    return best;
+}
+
+// The encoder for what the rig streams, once the picture's size and the
+// sound's format are known. Both streams are bare, their formats given here,
+// so that ffmpeg reads only a few bytes of each as it opens it: the sound
+// first, whose frame the rig writes before the picture of the frame. The
+// sound's packets (about 0.1 s) wait for as many frames: those are let queue.
+std::vector<std::string> encoder_command(const Run& run, Report& seen, const std::string& video,
+                                         const std::string& sound)
+{
+    const std::string rate = run.options.rate.text();
+    const bool mp4 = run.output == Output::mp4;
+    // The rig pads yuv420p to even sizes, as H.264 wants them.
+    const int width = mp4 ? (seen.width + 1) / 2 * 2 : seen.width;
+    const int height = mp4 ? (seen.height + 1) / 2 * 2 : seen.height;
+    const uint64_t queue = 8 + run.options.rate.num / run.options.rate.den / 5;
+    // At the lowest priority: the encoder takes the time the drawing leaves
+    // (the recording is as slow as the drawing, not the sum of both).
+    std::vector<std::string> args{
+        "nice",      "-n",    "19",       "ffmpeg", "-hide_banner",
+        "-loglevel", "error", "-nostats", "-y",     "-nofind_stream_info"};
+    const std::string type = seen.sound_type == "u8" ? "u8" : seen.sound_type + "le";
+    if (run.output != Output::folder)
+        args.insert(args.end(),
+                    {"-thread_queue_size", "64", "-f", type, "-ar", std::to_string(seen.sound_rate),
+                     "-ac", std::to_string(seen.sound_channels), "-i", sound});
+    args.insert(args.end(), {"-thread_queue_size", std::to_string(queue), "-f", "rawvideo",
+                             "-pix_fmt", mp4 ? "yuv420p" : "rgba", "-video_size",
+                             std::to_string(width) + "x" + std::to_string(height), "-framerate",
+                             rate, "-i", video});
+    // Not measured from the stream (that would read it before the sound opens): said.
+    args.insert(args.end(), {"-r", rate});
+    if (run.output == Output::folder) {
+        // Numbered from 0, as the frames of a video of the same recording.
+        args.insert(args.end(), {"-c:v", "png", "-pix_fmt", "rgb24", "-start_number", "0", "-f",
+                                 "image2", partial + "/frame-%05d.png"});
+        return args;
+    }
+    args.insert(args.end(), {"-map", "1:v", "-map", "0:a"});
+    if (mp4) {
+        // ultrafast keeps a full 60 fps capture of the demo ahead of real time on
+        // two cores, drawing included; crf 18 looks transparent. A core is left
+        // to the program: x264's threads beyond it only take turns with its
+        // drawing, which the whole recording waits for.
+        const long cores = std::max(2L, sysconf(_SC_NPROCESSORS_ONLN));
+        args.insert(args.end(), {"-c:v",
+                                 "libx264",
+                                 "-preset",
+                                 "ultrafast",
+                                 "-threads",
+                                 std::to_string(cores - 1),
+                                 "-crf",
+                                 std::to_string(run.options.quality),
+                                 "-pix_fmt",
+                                 "yuv420p",
+                                 "-colorspace",
+                                 "bt709",
+                                 "-color_primaries",
+                                 "bt709",
+                                 "-color_trc",
+                                 "bt709",
+                                 "-color_range",
+                                 "tv",
+                                 "-c:a",
+                                 "aac",
+                                 "-b:a",
+                                 "192k"});
+        const int heard = aac_rate(seen.sound_rate);
+        if (heard != seen.sound_rate) {
+            seen.note("the sound is resampled from " + std::to_string(seen.sound_rate) + " to " +
+                      std::to_string(heard) + " Hz, a rate AAC has (.mkv keeps it as it is)");
+            args.insert(args.end(), {"-ar", std::to_string(heard)});
+        }
+        args.insert(args.end(), {"-movflags", "+faststart", "-f", "mp4", partial});
+        return args;
+    }
+    // Lossless: FFV1 keeps RGB as it is (planar, alpha left out), FLAC the
+    // samples, up to 24 bits.
+    if (seen.sound_type == "s32" || seen.sound_type == "f32")
+        seen.note("the sound's " + std::string(seen.sound_type == "f32" ? "float" : "32-bit") +
+                  " samples are kept as 24-bit FLAC");
+    args.insert(args.end(), {"-c:v", "ffv1", "-level", "3", "-slices", "4", "-pix_fmt", "gbrp",
+                             "-c:a", "flac", "-f", "matroska", partial});
+    return args;
 }
 
 int record(const Run& run)
@@ -684,10 +951,15 @@ int record(const Run& run)
         (out_path.parent_path() /
          ("." + out_path.filename().string() + "." + std::to_string(getpid()) + ".XXXXXX"))
             .string();
-    const int partial_fd = mkstemp(partial_template.data());
-    if (partial_fd == -1)
-        refuse("cannot write to the folder " + out_path.parent_path().string());
-    close(partial_fd);
+    if (run.output == Output::folder) {
+        if (!mkdtemp(partial_template.data()))
+            refuse("cannot write to the folder " + out_path.parent_path().string());
+    } else {
+        const int partial_fd = mkstemp(partial_template.data());
+        if (partial_fd == -1)
+            refuse("cannot write to the folder " + out_path.parent_path().string());
+        close(partial_fd);
+    }
     partial = partial_template;
 
     std::map<std::string, std::optional<std::string>> env;
@@ -703,7 +975,7 @@ int record(const Run& run)
     if (report == -1 || report_holder == -1)
         refuse("cannot make the rig's report in " + work);
 
-    const std::string fps = std::to_string(options.fps);
+    const std::string fps = options.rate.text();
     for (char** entry = environ; *entry; ++entry)
         if (std::strncmp(*entry, "RIG_", 4) == 0)
             env[std::string(*entry).substr(0, std::string(*entry).find('='))] = std::nullopt;
@@ -715,67 +987,35 @@ int record(const Run& run)
     env["LD_PRELOAD"] = run.rig;
     env["RIG_FPS"] = fps;
     env["RIG_LOG"] = report_path;
+    if (run.first > 0)
+        env["RIG_FROM"] = std::to_string(run.first);
     if (run.stop) {
-        env["RIG_FRAMES"] = std::to_string(*run.frames);
+        env["RIG_FRAMES"] = std::to_string(run.first + *run.frames);
         env["RIG_EVENTS"] = std::to_string(*run.stop) + ":quit";
     }
 
-    pid_t encoder = -1;
-    const std::string encoder_log = work + "/ffmpeg.log";
-    if (!options.still) {
-        const std::string video = work + "/video";
-        mkfifo(video.c_str(), 0600);
-        // Frame k of the stream is frame k of the program, at k / fps seconds.
-        // ultrafast keeps a full 60 fps capture of the demo near real time on two
-        // busy cores, drawing included; crf 18 looks transparent. H.264 in yuv420p
-        // wants even sizes: an odd one is padded.
-        encoder = children::start(
-            {{"ffmpeg",
-              "-hide_banner",
-              "-loglevel",
-              "error",
-              "-nostats",
-              "-y",
-              "-f",
-              "ppm_pipe",
-              "-framerate",
-              fps,
-              "-i",
-              video,
-              "-vf",
-              "pad=ceil(iw/2)*2:ceil(ih/2)*2,scale=out_color_matrix=bt709:out_range=tv,"
-              "format=yuv420p",
-              "-c:v",
-              "libx264",
-              "-preset",
-              "ultrafast",
-              "-crf",
-              "18",
-              "-pix_fmt",
-              "yuv420p",
-              "-colorspace",
-              "bt709",
-              "-color_primaries",
-              "bt709",
-              "-color_trc",
-              "bt709",
-              "-color_range",
-              "tv",
-              "-f",
-              "mp4",
-              work + "/video.mp4"},
-             {},
-             "",
-             "/dev/null",
-             encoder_log});
-        env["RIG_VIDEO"] = video;
-        env["RIG_VIDEO_FORMAT"] = "ppm";
-        env["RIG_AUDIO"] = work + "/audio.wav";
-    } else {
+    // The streams: FIFOs that the rig opens at the program's first picture,
+    // once it has said the picture's size and the sound's format, which the
+    // encoder is then started with.
+    const std::string video = work + "/video", sound = work + "/sound";
+    if (run.output == Output::still) {
         fs::create_directory(work + "/frames");
         env["RIG_FRAME_DIR"] = work + "/frames";
         env["RIG_SAVE_FRAMES"] = std::to_string(run.shot);
+    } else {
+        mkfifo(video.c_str(), 0600);
+        env["RIG_VIDEO"] = video;
+        // yuv420p made by the rig costs less than ffmpeg's own conversion.
+        env["RIG_VIDEO_FORMAT"] = run.output == Output::mp4 ? "yuv420p" : "rgba";
+        if (run.output == Output::folder) {
+            env["RIG_AUDIO"] = partial + "/sound.wav";
+        } else {
+            mkfifo(sound.c_str(), 0600);
+            env["RIG_AUDIO"] = sound;
+        }
     }
+    pid_t encoder = -1;
+    const std::string encoder_log = work + "/ffmpeg.log";
 
     std::vector<std::string> argv{run.program};
     if (options.general)
@@ -785,8 +1025,10 @@ int record(const Run& run)
     if (program < 0)
         refuse("cannot start " + run.name + ": " + std::strerror(errno));
 
-    std::string what = run.frames ? std::to_string(*run.frames) + " frames at " + fps + " fps"
-                                  : run.name + " until it ends, at " + fps + " fps";
+    const std::string from = options.start ? " from " + *options.start + " s" : "";
+    std::string what = run.frames
+                           ? std::to_string(*run.frames) + " frames" + from + " at " + fps + " fps"
+                           : run.name + from + " until it ends, at " + fps + " fps";
     if (options.still)
         what =
             "frame " + std::to_string(run.shot) + ", " + *options.still + " s at " + fps + " fps";
@@ -807,7 +1049,9 @@ int record(const Run& run)
     const auto recorded = [&]() -> uint64_t {
         if (report_seen.width == 0)
             return 0;
-        return run.frames ? std::min(report_seen.frames, *run.frames) : report_seen.frames;
+        const uint64_t through =
+            run.frames ? std::min(report_seen.frames, run.first + *run.frames) : report_seen.frames;
+        return through > run.first ? through - run.first : 0;
     };
     const auto drain = [&] {
         char buffer[65536];
@@ -834,6 +1078,12 @@ int record(const Run& run)
             }
             progress.show(done);
         }
+        if (encoder == -1 && report_seen.width > 0 && run.output != Output::still)
+            encoder = children::start({encoder_command(run, report_seen, video, sound),
+                                       {},
+                                       "",
+                                       "/dev/null",
+                                       encoder_log});
         program_end = children::ended(program);
         if (program_end)
             break;
@@ -937,7 +1187,7 @@ int record(const Run& run)
         what = std::to_string(done) + " frames of " + run.name + " at " + fps + " fps";
 
     if (!options.still) {
-        if (report_seen.width % 2 || report_seen.height % 2)
+        if (run.output == Output::mp4 && (report_seen.width % 2 || report_seen.height % 2))
             say("the window is " + std::to_string(report_seen.width) + "x" +
                 std::to_string(report_seen.height) + "; the video pads it to " +
                 std::to_string((report_seen.width + 1) / 2 * 2) + "x" +
@@ -946,27 +1196,8 @@ int record(const Run& run)
             say("the window became " + report_seen.resized + "; the video keeps the first size, " +
                 std::to_string(report_seen.width) + "x" + std::to_string(report_seen.height) +
                 ", and scales it in with its aspect kept");
-        // The sound joins the picture once both are complete: the program's format
-        // is known only when it opens its device. A program that opened none gets
-        // a silent track.
-        std::vector<std::string> sound{"-i", work + "/audio.wav"};
-        std::error_code error;
-        if (fs::file_size(work + "/audio.wav", error) == 0 || error)
-            sound = {"-f", "lavfi", "-i", "anullsrc=channel_layout=stereo:sample_rate=44100"};
-        std::vector<std::string> mux{"ffmpeg",   "-hide_banner", "-loglevel", "error",
-                                     "-nostats", "-y",           "-i",        work + "/video.mp4"};
-        mux.insert(mux.end(), sound.begin(), sound.end());
-        mux.insert(mux.end(),
-                   {"-map", "0:v:0", "-map", "1:a:0", "-c:v", "copy", "-c:a", "aac", "-b:a", "192k",
-                    "-shortest", "-movflags", "+faststart", "-f", "mp4", partial});
-        const std::optional<children::End> muxed =
-            children::run({mux, {}, "", "/dev/null", encoder_log});
-        check_interrupt();
-        if (!muxed || !muxed->clean()) {
-            std::fprintf(stderr, "capture: ffmpeg failed (%s):\n%s",
-                         muxed ? muxed->said().c_str() : "stopped", read_text(encoder_log).c_str());
-            finish(1);
-        }
+        for (const std::string& note : report_seen.notes)
+            say(note);
     } else {
         char frame[64];
         std::snprintf(frame, sizeof frame, "/frames/frame-%05u.ppm",
@@ -989,9 +1220,28 @@ int record(const Run& run)
 
     const mode_t mask = umask(0);
     umask(mask);
-    chmod(partial.c_str(), 0666 & ~mask);
-    if (rename(partial.c_str(), run.out.c_str()) != 0)
-        refuse("cannot write " + run.out + ": " + std::strerror(errno));
+    if (run.output == Output::folder) {
+        // An older folder of frames goes aside first: a folder is not renamed
+        // over another that holds files.
+        chmod(partial.c_str(), 0777 & ~mask);
+        std::error_code error;
+        if (fs::exists(run.out, error)) {
+            const std::string older = partial + ".older";
+            if (rename(run.out.c_str(), older.c_str()) != 0)
+                refuse("cannot replace " + run.out + ": " + std::strerror(errno));
+            if (rename(partial.c_str(), run.out.c_str()) != 0) {
+                rename(older.c_str(), run.out.c_str());
+                refuse("cannot write " + run.out + ": " + std::strerror(errno));
+            }
+            fs::remove_all(older, error);
+        } else if (rename(partial.c_str(), run.out.c_str()) != 0) {
+            refuse("cannot write " + run.out + ": " + std::strerror(errno));
+        }
+    } else {
+        chmod(partial.c_str(), 0666 & ~mask);
+        if (rename(partial.c_str(), run.out.c_str()) != 0)
+            refuse("cannot write " + run.out + ": " + std::strerror(errno));
+    }
     partial.clear();
     char took[32];
     std::snprintf(took, sizeof took, "%.1f", std::floor(seconds_since(started) * 10) / 10);

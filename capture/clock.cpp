@@ -136,7 +136,7 @@ void end_frame(uint64_t frame, bool swapped)
 {
     begin_frame(frame + 1);
     if (riglib::role() == riglib::Role::recorder) {
-        riglib::audio_after_frame(frame);
+        riglib::sound_after_frame(frame);
         if (riglib::logging())
             riglib::log_line("frame " + std::to_string(frame) + " ticks " +
                              std::to_string(riglib::ticks(frame)) + (swapped ? "" : " idle"));
@@ -257,9 +257,9 @@ bool riglib::scripted()
     return !script().real();
 }
 
-uint32_t riglib::frame_rate()
+schedule::Rate riglib::frame_rate()
 {
-    return script().fps();
+    return script().rate();
 }
 
 uint32_t riglib::ticks(uint64_t frame)

@@ -3,10 +3,13 @@
 // and the audio takeover's step per frame. Not part of the contract (rig.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "interpose.h"
+#include "schedule.h"
 
 namespace riglib {
 
@@ -41,19 +44,44 @@ Role claim();
 void log_line(const std::string& line);
 // Whether lines go anywhere: a line need not be made when not.
 bool logging();
-// Whether frame K is within RIG_FRAMES (every frame when unset).
+// Whether frame K is within RIG_FROM and RIG_FRAMES (every frame when unset),
+// and whether it is past the end of them.
 bool recorded(uint64_t frame);
-// Whether frame K wants a picture read back: saved or streamed.
+bool past_end(uint64_t frame);
+// Whether frame K wants a picture read back: saved or streamed, or kept to be
+// shown again in the first frame recorded.
 bool wants_picture(uint64_t frame);
 
-// A picture read back from the GL: rgb bytes, bottom row first, as the GL reads.
+// A picture read back from the GL: RGBA bytes, 4 a pixel, bottom row first, as
+// the GL reads.
 struct Picture {
     int width = 0, height = 0;
-    const unsigned char* rgb = nullptr;
+    const unsigned char* rgba = nullptr;
 };
 // Frame K's picture, in the recorder: a new one, or null when the frame passed
 // without one (the last picture again; black before the first).
 void record(uint64_t frame, const Picture* picture);
+// Frame K's sound, `bytes` of the track's samples (sound.cpp), in the recorder.
+void record_sound(uint64_t frame, const unsigned char* data, size_t bytes);
+// Whether the recording streams its video (RIG_VIDEO): the sound's stream
+// then begins with the first picture, so that a reader gets both in step.
+bool streams_video();
+
+// ---- pictures in the recording's formats (pixels.cpp) --------------------------------------
+
+// RGBA rows, `stride` bytes apart from the top row (negative: stored bottom up).
+struct Rgba {
+    int width = 0, height = 0;
+    const unsigned char* top = nullptr;
+    ptrdiff_t stride = 0;
+};
+// rgb24, top row first, width * height * 3 bytes.
+void to_rgb24(const Rgba& picture, unsigned char* out);
+// yuv420p, BT.709 in limited range: the Y plane, then U and V at half the size
+// each way; an odd width or height is padded to even with black. Chroma is the
+// mean of each 2x2 block.
+void to_yuv420p(const Rgba& picture, unsigned char* out);
+size_t yuv420p_size(int width, int height);
 
 // ---- the frame clock (clock.cpp) ----------------------------------------------------------
 
@@ -61,8 +89,8 @@ void record(uint64_t frame, const Picture* picture);
 uint64_t frame();
 // Whether the clock is scripted (RIG_TICKS or RIG_FPS); else every clock is real.
 bool scripted();
-// RIG_FPS, or 0 when the clock is not paced by a frame rate.
-uint32_t frame_rate();
+// RIG_FPS (num 0 when the clock is not paced by a frame rate).
+schedule::Rate frame_rate();
 // Frame K's SDL tick count, as the log names it.
 uint32_t ticks(uint64_t frame);
 // The recorded window's buffer swap ended frame `frame`, on the calling thread.
@@ -111,13 +139,50 @@ constexpr char key_escape = 0, key_left = 1, key_right = 2, key_home = 3;
 // False when SDL 2 refused it.
 bool sdl2_push(Input input, char key);
 
-// ---- the audio takeover and the load-time set-ups -----------------------------------------
+// ---- sound (sound.cpp): the track, its sources and what the log says of them ---------------
+
+// A stream of samples: rate, channels and SDL's sample format code (bits in
+// the low byte; 0x8000 signed, 0x1000 big-endian, 0x0100 float), which the
+// sources of both SDL versions and OpenAL's loopback all fit.
+struct SoundFormat {
+    int rate = 0;
+    int channels = 0;
+    uint16_t format = 0;
+};
+constexpr int kLowestRate = 8000, kHighestRate = 192000;
+// Whether a program's device at this rate is refused (said once, as "sound
+// refused RATE").
+bool rate_refused(int rate);
+
+// A device the track pulls from once frame K's clock interval is over.
+class SoundSource {
+public:
+    virtual ~SoundSource() = default;
+    virtual SoundFormat format() const = 0;
+    // Exactly `samples` sample frames of its next stretch into `out`, in its
+    // format; false when it plays nothing now (paused, nothing queued).
+    virtual bool render(size_t samples, std::vector<unsigned char>& out) = 0;
+};
+
+// Whether the program's sound is taken over (RIG_AUDIO), in this process.
+bool sound_taken_over();
+// The track's format once fixed (rate 0 before): by the first source, or by
+// default (44100 Hz, stereo, 16 bits) at the first picture of a stream.
+SoundFormat track_format();
+// A source starts or stops playing into the track; the first fixes its format.
+void add_source(SoundSource* source);
+void remove_source(SoundSource* source);
+// One line of the log about sound, said once per text, kept until the log is open.
+void sound_note(const std::string& line);
+// The track is fixed and said, before the first picture is streamed.
+void sound_ready();
+
+// ---- the load-time set-ups and the step after each frame ----------------------------------
 
 void clock_at_load();
 void events_at_load();
-// The audio takeover's settings (audio.cpp), and its step once frame K's clock
-// interval is over, in the recorder.
-void audio_at_load();
-void audio_after_frame(uint64_t frame);
+void sound_at_load();
+// Frame K's clock interval is over, in the recorder: its sound is pulled.
+void sound_after_frame(uint64_t frame);
 
 }  // namespace riglib

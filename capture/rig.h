@@ -83,10 +83,12 @@
 //   RIG_TICKS=T0,T1,...   milliseconds (unsigned 32-bit decimals, separated by
 //                         commas). Frame K reads T[K]; past the end, the last
 //                         entry. Values may go backwards; the rig does not care.
-//   RIG_FPS=N             (N a positive integer) frame K reads
-//                         RIG_START_MS + floor(K * 1000 / N) milliseconds on
-//                         SDL_GetTicks, and RIG_START_MS ms + floor(K * 10^9 / N)
-//                         nanoseconds after the origin on the finer clocks.
+//   RIG_FPS=N or N/D      (N and D positive integers; D = 1 when left out, as
+//                         60, or 60000/1001 for 59.94) frame K reads
+//                         RIG_START_MS + floor(K * 1000 * D / N) milliseconds
+//                         on SDL_GetTicks, and RIG_START_MS ms +
+//                         floor(K * 10^9 * D / N) nanoseconds after the origin
+//                         on the finer clocks.
 //                         RIG_START_MS defaults to 0 and is valid only with
 //                         RIG_FPS. RIG_TICKS and RIG_FPS exclude each other.
 //                         Without either, every clock and wait is the real one.
@@ -113,53 +115,104 @@
 //                         waits for a reader) or an inherited file descriptor
 //                         (closed on exec once the recording is claimed, so
 //                         the program's children do not hold it).
-//   RIG_VIDEO_FORMAT=raw|ppm
+//   RIG_VIDEO_FORMAT=raw|ppm|rgba|yuv420p
 //                         raw (the default) as above; ppm puts a binary PPM
 //                         header ("P6\nW H\n255\n") before every frame, so the
-//                         stream says its own size (ffmpeg: -f ppm_pipe).
+//                         stream says its own size (ffmpeg: -f ppm_pipe); rgba
+//                         is 4 bytes a pixel as read back (alpha as the GL has
+//                         it), top row first; yuv420p is BT.709 in limited
+//                         range, chroma the mean of each 2x2 block, an odd
+//                         width or height padded with black to even (as H.264
+//                         wants it): the Y plane, then U and V.
 //                         Frames saved or streamed have the size of the first
 //                         picture read; a picture of another size (a window
 //                         resized) is scaled into it with its aspect kept,
 //                         centred between black bars.
 //   RIG_FRAMES=N          record frames 0 to N-1 only: later frames are neither
-//                         saved, streamed nor given sound, and RIG_VIDEO is
-//                         closed once frame N-1 is written, so its reader sees
-//                         the end while the program may still be ending.
-//   RIG_AUDIO=PATH        take over SDL 1.2's audio device; needs RIG_FPS. No
-//                         device is opened: SDL_OpenAudio accepts the desired
-//                         format as it is (a frequency of 0 means 22050, 0
-//                         channels 2, 0 samples 4096; formats U8, S8, U16 and
-//                         S16 of either byte order; 1, 2, 4 or 6 channels) and
-//                         fills obtained with it (size and silence as SDL
-//                         computes them); with obtained NULL the program gets
-//                         the format it asked for. Once frame K's clock
-//                         interval is over (by a swap, or a frame let pass)
-//                         the program's callback is called, on the drawing
-//                         thread with the audio lock held, for exactly the
-//                         samples of that interval: samples
-//                         floor(K * freq / RIG_FPS) up to
-//                         floor((K + 1) * freq / RIG_FPS), so the fraction of
-//                         a sample left over is carried to the next frame.
-//                         It gets them in pieces of at most its `samples`, each
-//                         filled with silence first; len may be less than
-//                         its `size`. While the device is paused (as it starts)
-//                         or closed, those samples are silence. SDL_LockAudio
-//                         and SDL_UnlockAudio take a recursive lock that every
-//                         callback holds; SDL_MixAudio mixes in the open
-//                         device's format (volume scales the source by
-//                         volume / 128, the sum is clipped). PATH, a regular
-//                         file, becomes (created or truncated by the recorder
-//                         at its first frame of sound) a WAV file of the first
-//                         device the program opens (its rate and channels;
-//                         8-bit unsigned or 16-bit signed little-endian
-//                         samples), holding silence from clock 0 up to the
-//                         frame in which it was opened, then the sound; its
-//                         sizes are rewritten after every frame, so it is
-//                         whole however the program ends. A device opened
-//                         again joins that track: it is given the track's
-//                         format when obtained is not NULL, and refused (-1,
-//                         SDL_GetError says why) when it insists on another.
-//                         A program that opens no device leaves PATH alone.
+//                         saved, streamed nor given sound, and RIG_VIDEO (and a
+//                         streamed RIG_AUDIO) is closed once frame N-1 is
+//                         written, so its reader sees the end while the program
+//                         may still be ending.
+//   RIG_FROM=K            record from frame K on (default 0): the program runs
+//                         from frame 0 on the same clock, but no earlier frame
+//                         is saved, streamed or heard; a frame K that passes
+//                         without a new picture shows the last one drawn before
+//                         it. With RIG_FRAMES, frames K to N-1.
+//   RIG_AUDIO=PATH|fd:N   take over the program's sound; needs RIG_FPS. No
+//                         real device is opened: every device the program
+//                         opens plays into one track, pulled once frame K's
+//                         clock interval is over (by a swap, or a frame let
+//                         pass) for exactly the samples of that interval:
+//                         samples floor(K * rate * D / N) up to
+//                         floor((K + 1) * rate * D / N), so the fraction of a
+//                         sample left over is carried to the next frame.
+//                         SDL 1.2's SDL_OpenAudio (formats U8, S8, U16 and S16
+//                         of either byte order; 1, 2, 4 or 6 channels) and SDL
+//                         2's, its SDL_OpenAudioDevice devices (also S32 and
+//                         F32, 1 to 8 channels; recording devices stay real),
+//                         with a callback or queued (SDL_QueueAudio, drained
+//                         at the clock's pace; SDL_GetQueuedAudioSize and
+//                         SDL_ClearQueuedAudio as SDL has them). A device is
+//                         given the format it asks for (a frequency of 0 means
+//                         22050, 0 channels 2, 0 samples 4096 on SDL 1.2, about
+//                         46 ms on SDL 2; a format of 0 on SDL 2 S16) and
+//                         obtained is filled with it; one outside 8000 to
+//                         192000 Hz is refused at open (SDL_OpenAudio -1,
+//                         SDL_OpenAudioDevice 0, SDL_GetError says why), as a
+//                         real device would refuse it. A callback is called on
+//                         the drawing thread with its device's lock held, in
+//                         pieces of at most its `samples`, each filled with
+//                         silence first; a paused device (as one opens) or a
+//                         closed one plays silence. SDL_LockAudio(Device) and
+//                         SDL_UnlockAudio(Device) take a recursive lock that
+//                         every callback of the device holds; SDL_MixAudio
+//                         mixes in the legacy device's format.
+//                         The track takes the rate and channels of the first
+//                         device opened (with RIG_VIDEO, the first opened
+//                         before the first picture, which the stream's reader
+//                         learns them by; 44100 Hz stereo when none is), and
+//                         its sample type (u8, s16,
+//                         s32 or f32, as near as the device's); devices are
+//                         mixed into it, clipped, one at another rate
+//                         resampled (linearly) and one with other channels
+//                         mapped (a mono track takes the mean, a mono device
+//                         feeds the first two channels, channels past the
+//                         track's are left out). PATH, a regular file, becomes
+//                         (created or truncated by the recorder at its first
+//                         frame of sound) a WAV file holding silence from
+//                         clock 0 up to the frame in which a device opened,
+//                         then the sound; its sizes are rewritten after every
+//                         frame, so it is whole however the program ends. A
+//                         FIFO or an inherited descriptor gets the bare
+//                         samples (little-endian, interleaved) instead; with
+//                         RIG_VIDEO streamed as well, each frame's sound is
+//                         written before its picture, the sound's stream
+//                         opened first (an encoder reading both opens them in
+//                         that order). Sound played around SDL and OpenAL
+//                         (straight to ALSA or PulseAudio) is not recorded;
+//                         the log says so.
+//
+//                         OpenAL programs: with RIG_AUDIO, each playback
+//                         device the program opens (alcOpenDevice) is OpenAL
+//                         Soft's loopback device (ALC_SOFT_loopback) instead,
+//                         so nothing plays to a real device; capture devices
+//                         stay real. alcCreateContext keeps the program's
+//                         attributes and its ALC_FREQUENCY (48000 Hz when it
+//                         gives none), in stereo, 32-bit floats (16-bit
+//                         integers where OpenAL renders no floats); a
+//                         frequency outside 8000 to 192000 Hz is refused as a
+//                         device refuses it (NULL, ALC_INVALID_VALUE). From
+//                         that context on, the device plays into the track like
+//                         SDL's: rendered (alcRenderSamplesSOFT), on the
+//                         drawing thread, for exactly the samples of frame K's
+//                         clock interval once it is over; alcCloseDevice takes
+//                         it out. The rig does not link OpenAL (a program
+//                         without it never loads it); functions the program
+//                         looks up by name (alcGetProcAddress) are the rig's
+//                         too, but an OpenAL the program loads itself (dlopen,
+//                         dlsym) is not taken over. An OpenAL without the
+//                         loopback extension plays to its real device, said in
+//                         RIG_LOG as "sound elsewhere openal".
 //   RIG_LOG=PATH          one line per frame and per delivered event, flushed
 //                         as written (a FIFO works: its reader learns of each
 //                         frame as it ends):
@@ -184,8 +237,19 @@
 //                                              of every frame recorded
 //                           "resize WxH K"     from frame K the window is W x H,
 //                                              scaled into the video's size
+//                           "sound R C T"      the track (RIG_AUDIO): R Hz, C
+//                                              channels, samples of type T
+//                                              (u8, s16, s32, f32), said
+//                                              before the first picture
+//                           "sound resampled A B"
+//                                              a device at A Hz plays into the
+//                                              track at B Hz
+//                           "sound refused R"  a device at R Hz was refused
+//                           "sound elsewhere alsa" (or "pulseaudio", "openal")
+//                                              the program plays around the rig
+//                           (the "sound" lines once each)
 //
-// The back buffer is read (glReadPixels, GL_RGB, pack alignment 1, with the
+// The back buffer is read (glReadPixels, GL_RGBA, pack alignment 1, with the
 // window's own framebuffer, its back buffer and no pack buffer bound, the
 // program's state put back after) only for frames that are saved or streamed,
 // so a rig that records nothing costs nothing per frame: no read-back, no

@@ -2,6 +2,7 @@
 #include "schedule.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace schedule {
 
@@ -14,6 +15,40 @@ uint32_t number(const std::string& text, const std::string& name)
     if (text.size() - first > 10 || std::stoull(text.substr(first)) > UINT32_MAX)
         throw Refused(name + ": " + text + " is out of range");
     return static_cast<uint32_t>(std::stoull(text.substr(first)));
+}
+
+Rate Rate::parse(const std::string& text, const std::string& name)
+{
+    const std::string::size_type slash = text.find('/');
+    Rate rate;
+    if (slash == std::string::npos) {
+        rate.num = number(text, name);
+    } else {
+        try {
+            rate.num = number(text.substr(0, slash), name);
+            rate.den = number(text.substr(slash + 1), name);
+        } catch (const Refused&) {
+            throw Refused(name + ": \"" + text + "\" is not a fraction N/D");
+        }
+    }
+    if (rate.num == 0 || rate.den == 0)
+        throw Refused(name + ": must be at least 1");
+    const uint32_t common = std::gcd(rate.num, rate.den);
+    rate.num /= common;
+    rate.den /= common;
+    return rate;
+}
+
+uint64_t Rate::at(uint64_t frame, uint64_t per_second) const
+{
+    // 128 bits: a frame number, a nanosecond count and a denominator of 32 bits each.
+    const unsigned __int128 units = static_cast<unsigned __int128>(frame) * per_second * den;
+    return static_cast<uint64_t>(units / num);
+}
+
+std::string Rate::text() const
+{
+    return std::to_string(num) + (den == 1 ? "" : "/" + std::to_string(den));
 }
 
 Clock Clock::parse(const char* ticks, const char* fps, const char* start, const Names& names)
@@ -35,9 +70,7 @@ Clock Clock::parse(const char* ticks, const char* fps, const char* start, const 
         }
     }
     if (fps) {
-        clock.fps_ = number(fps, names.fps);
-        if (clock.fps_ == 0)
-            throw Refused(names.fps + ": must be at least 1");
+        clock.rate_ = Rate::parse(fps, names.fps);
         if (start)
             clock.start_ = number(start, names.start);
     }
@@ -48,14 +81,14 @@ uint32_t Clock::at(uint64_t frame) const
 {
     if (!list_.empty())
         return list_[std::min<uint64_t>(frame, list_.size() - 1)];
-    return static_cast<uint32_t>(start_ + frame * 1000 / fps_);
+    return static_cast<uint32_t>(start_ + rate_.at(frame, 1000));
 }
 
 uint64_t Clock::nanoseconds(uint64_t frame) const
 {
     if (!list_.empty())
         return list_[std::min<uint64_t>(frame, list_.size() - 1)] * uint64_t{1000000};
-    return start_ * uint64_t{1000000} + frame * 1000000000 / fps_;
+    return start_ * uint64_t{1000000} + rate_.at(frame, 1000000000);
 }
 
 }  // namespace schedule

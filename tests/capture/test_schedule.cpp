@@ -40,6 +40,11 @@ TEST(Schedule, accepts_a_list_or_a_rate_from_a_start_and_refuses_the_rest_naming
         {nullptr, "60", "9000", {9000, 9016, 9033, 9050, 25666}, ""},
         {nullptr, "1", "0", {0, 1000, 2000, 3000, 1000000}, ""},
         {nullptr, "4294967295", nullptr, {0, 0, 0, 0, 0}, ""},
+        // A fraction N/D: start + floor(K * 1000 * D / N); in lowest terms or not.
+        {nullptr, "60000/1001", nullptr, {0, 16, 33, 50, 16683}, ""},
+        {nullptr, "30000/1001", "1000", {1000, 1033, 1066, 1100, 34366}, ""},
+        {nullptr, "120/2", nullptr, {0, 16, 33, 50, 16666}, ""},
+        {nullptr, "4294967295/4294967295", nullptr, {0, 1000, 2000, 3000, 1000000}, ""},
         // Neither: the real clock.
         {nullptr, nullptr, nullptr, {}, ""},
 
@@ -56,6 +61,9 @@ TEST(Schedule, accepts_a_list_or_a_rate_from_a_start_and_refuses_the_rest_naming
          "TICKS: 99999999999999999999 is out of range"},
         {nullptr, "0", nullptr, {}, "FPS: must be at least 1"},
         {nullptr, "60fps", nullptr, {}, "FPS: \"60fps\" is not a number"},
+        {nullptr, "60/0", nullptr, {}, "FPS: must be at least 1"},
+        {nullptr, "60/", nullptr, {}, "FPS: \"60/\" is not a fraction N/D"},
+        {nullptr, "1/2/3", nullptr, {}, "FPS: \"1/2/3\" is not a fraction N/D"},
         {nullptr, "60", "1.5", {}, "START: \"1.5\" is not a number"},
         {"0", "60", nullptr, {}, "TICKS and FPS exclude each other: set one"},
         {nullptr, nullptr, "9000", {}, "START needs FPS"},
