@@ -73,13 +73,13 @@ void write16(Uint8* at, int value, Uint16 format)
 // for each frame's samples.
 class Device : public riglib::SoundSource {
 public:
-    explicit Device(const SDL_AudioSpec& spec) : spec_(spec) {}
+    explicit Device(const SDL_AudioSpec& settings) : settings_(settings) {}
 
     riglib::SoundFormat format() const override
     {
-        return {spec_.freq, spec_.channels, spec_.format};
+        return {settings_.freq, settings_.channels, settings_.format};
     }
-    const SDL_AudioSpec& spec() const { return spec_; }
+    const SDL_AudioSpec& settings() const { return settings_; }
 
     bool render(size_t samples, std::vector<unsigned char>& out) override
     {
@@ -87,9 +87,9 @@ public:
         if (paused)
             return false;
         const size_t frame_bytes =
-            static_cast<size_t>(spec_.channels) * bytes_per_sample(spec_.format);
-        std::fill(out.begin(), out.end(), spec_.silence);
-        if (!spec_.callback) {
+            static_cast<size_t>(settings_.channels) * bytes_per_sample(settings_.format);
+        std::fill(out.begin(), out.end(), settings_.silence);
+        if (!settings_.callback) {
             // A queued device plays what is queued, then silence.
             const size_t bytes = std::min(queue.size() - queue_start, samples * frame_bytes);
             std::memcpy(out.data(), queue.data() + queue_start, bytes);
@@ -103,9 +103,9 @@ public:
         // Pieces of at most the program's buffer size, which its callback may
         // have sized its own buffers by.
         for (size_t done = 0; done < samples;) {
-            const size_t now = std::min<size_t>(samples - done, spec_.samples);
-            spec_.callback(spec_.userdata, out.data() + done * frame_bytes,
-                           static_cast<int>(now * frame_bytes));
+            const size_t now = std::min<size_t>(samples - done, settings_.samples);
+            settings_.callback(settings_.userdata, out.data() + done * frame_bytes,
+                               static_cast<int>(now * frame_bytes));
             done += now;
         }
         return true;
@@ -141,7 +141,7 @@ public:
     std::recursive_mutex lock;
 
 private:
-    SDL_AudioSpec spec_;
+    SDL_AudioSpec settings_;
     bool paused = true;  // as a device opens
     std::vector<unsigned char> queue;
     size_t queue_start = 0;
@@ -371,7 +371,7 @@ void SDL_MixAudio(Uint8* dst, const Uint8* src, Uint32 len, int volume)
     Device* device = riglib::sound_taken_over() ? devices().find(kLegacy) : nullptr;
     if (!device)
         return riglib::required(real_mix_audio)(dst, src, len, volume);
-    const Uint16 format = device->spec().format;
+    const Uint16 format = device->settings().format;
     if (mix_audio_format.get())
         return mix_audio_format(dst, src, format, len, volume);
     mix(dst, src, len, volume, format);
@@ -427,7 +427,7 @@ int SDL_QueueAudio(DeviceId id, const void* data, Uint32 len)
     Device* device = riglib::sound_taken_over() ? devices().find(id) : nullptr;
     if (!device)
         return riglib::required(real_queue)(id, data, len);
-    if (device->spec().callback) {
+    if (device->settings().callback) {
         set_error("Audio device has a callback, queueing not allowed");
         return -1;
     }

@@ -380,13 +380,13 @@ int snd_pcm_open(void** pcm, const char* name, int stream, int mode)
 }
 
 void* pa_simple_new(const char* server, const char* name, int direction, const char* device,
-                    const char* stream_name, const void* spec, const void* map,
+                    const char* stream_name, const void* sample_spec, const void* map,
                     const void* attributes, int* error)
 {
     if (direction == 1)  // PA_STREAM_PLAYBACK
         played_elsewhere("pulseaudio");
-    return riglib::required(real_simple_new)(server, name, direction, device, stream_name, spec,
-                                             map, attributes, error);
+    return riglib::required(real_simple_new)(server, name, direction, device, stream_name,
+                                             sample_spec, map, attributes, error);
 }
 
 int pa_context_connect(void* context, const char* server, int flags, const void* api)

@@ -16,23 +16,23 @@
 namespace {
 
 struct Player {
-    SDL_AudioSpec spec{};
+    SDL_AudioSpec audio{};
     SDL_AudioDeviceID id = 0;
     uint64_t played = 0;  // sample frames handed to SDL
 
     void fill(Uint8* stream, int len)
     {
-        const int step = SDL_AUDIO_BITSIZE(spec.format) / 8;
+        const int step = SDL_AUDIO_BITSIZE(audio.format) / 8;
         for (int at = 0; at < len; ++played)
-            for (int c = 0; c < spec.channels; ++c, at += step)
-                tone::put(spec.format, played, c, stream + at);
+            for (int c = 0; c < audio.channels; ++c, at += step)
+                tone::put(audio.format, played, c, stream + at);
     }
     // A fifth of a second ahead, more than any frame takes.
     void top_up()
     {
-        const Uint32 frame_bytes = spec.channels * SDL_AUDIO_BITSIZE(spec.format) / 8;
+        const Uint32 frame_bytes = audio.channels * SDL_AUDIO_BITSIZE(audio.format) / 8;
         std::vector<Uint8> chunk(1024 * frame_bytes);
-        while (SDL_GetQueuedAudioSize(id) < Uint32(spec.freq / 5) * frame_bytes) {
+        while (SDL_GetQueuedAudioSize(id) < Uint32(audio.freq / 5) * frame_bytes) {
             fill(chunk.data(), int(chunk.size()));
             SDL_QueueAudio(id, chunk.data(), Uint32(chunk.size()));
         }
@@ -71,7 +71,7 @@ int main(int argc, char** argv)
         want.samples = 512;
         want.callback = queued ? nullptr : callback;
         want.userdata = &player;
-        player.id = SDL_OpenAudioDevice(nullptr, 0, &want, &player.spec, 0);
+        player.id = SDL_OpenAudioDevice(nullptr, 0, &want, &player.audio, 0);
         if (!player.id) {
             std::fprintf(stderr, "capture_tone_sdl2: no sound at %d Hz: %s\n", rates[i],
                          SDL_GetError());
