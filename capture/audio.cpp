@@ -44,11 +44,6 @@ bool known_format(Uint16 format, bool sdl2)
     }
 }
 
-int bytes_per_sample(Uint16 format)
-{
-    return (format & 0xFF) / 8;
-}
-
 // 16-bit samples of any SDL byte order and sign as signed native values, and back.
 int read16(const Uint8* at, Uint16 format)
 {
@@ -87,7 +82,7 @@ public:
         if (paused)
             return false;
         const size_t frame_bytes =
-            static_cast<size_t>(settings_.channels) * bytes_per_sample(settings_.format);
+            static_cast<size_t>(settings_.channels) * riglib::sample_bytes(settings_.format);
         std::fill(out.begin(), out.end(), settings_.silence);
         if (!settings_.callback) {
             // A queued device plays what is queued, then silence.
@@ -222,7 +217,8 @@ DeviceId Devices::open(const SDL_AudioSpec* desired, SDL_AudioSpec* obtained, bo
         return 0;
     }
     want.silence = want.format == AUDIO_U8 ? 0x80 : 0;
-    want.size = static_cast<Uint32>(want.samples) * want.channels * bytes_per_sample(want.format);
+    want.size =
+        static_cast<Uint32>(want.samples) * want.channels * riglib::sample_bytes(want.format);
     if (obtained)
         *obtained = want;
 

@@ -149,6 +149,11 @@ struct SoundFormat {
     int channels = 0;
     uint16_t format = 0;
 };
+// Bytes of one sample of an SDL format code.
+inline int sample_bytes(uint16_t format)
+{
+    return (format & 0xFF) / 8;
+}
 constexpr int kLowestRate = 8000, kHighestRate = 192000;
 // Whether a program's device at this rate is refused (said once, as "sound
 // refused RATE").

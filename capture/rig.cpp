@@ -532,14 +532,14 @@ void Recording::record_sound(uint64_t frame, const unsigned char* data, size_t b
 void Recording::write_sound(const unsigned char* data, size_t bytes)
 {
     const riglib::SoundFormat track = riglib::track_format();
-    const int sample_bytes = (track.format & 0xFF) / 8;
+    const int sample_size = riglib::sample_bytes(track.format);
     if (sound_fd == -1 && !sound_stream) {
         // The WAV file, made at the track's first frame; its two sizes are
         // filled in as samples arrive, so that it is whole however the program ends.
         sound_fd = open(sound_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (sound_fd == -1)
             die("RIG_AUDIO: cannot open " + sound_path + ": " + std::strerror(errno));
-        const uint32_t block = static_cast<uint32_t>(track.channels * sample_bytes);
+        const uint32_t block = static_cast<uint32_t>(track.channels * sample_size);
         unsigned char header[44];
         std::memcpy(header, "RIFF\0\0\0\0WAVEfmt ", 16);
         put(header + 16, 16, 4);
@@ -548,7 +548,7 @@ void Recording::write_sound(const unsigned char* data, size_t bytes)
         put(header + 24, static_cast<uint32_t>(track.rate), 4);
         put(header + 28, static_cast<uint32_t>(track.rate) * block, 4);
         put(header + 32, block, 2);
-        put(header + 34, static_cast<uint32_t>(sample_bytes * 8), 2);
+        put(header + 34, static_cast<uint32_t>(sample_size * 8), 2);
         std::memcpy(header + 36, "data\0\0\0\0", 8);
         std::vector<iovec> whole{{header, sizeof header}};
         write_all(sound_fd, whole, "RIG_AUDIO");

@@ -15,12 +15,8 @@
 
 namespace {
 
+using riglib::sample_bytes;
 using riglib::SoundFormat;
-
-int sample_bytes(uint16_t format)
-{
-    return (format & 0xFF) / 8;
-}
 
 // A sample of any of SDL's formats as a value in [-1, 1), and back in the
 // track's (u8, s16, s32 or f32, little-endian), clipped to its range: exact
