@@ -114,18 +114,15 @@ void riglib::to_yuv420p(const Rgba& picture, unsigned char* out)
                 _mm_storel_epi64(reinterpret_cast<__m128i*>(y0 + x), _mm_packus_epi16(ya, ya));
                 _mm_storel_epi64(reinterpret_cast<__m128i*>(y1 + x), _mm_packus_epi16(yb, yb));
                 // The rows added, then each pixel pair: four 2x2 sums.
-                const __m128i l0 =
-                    _mm_add_epi16(_mm_unpacklo_epi8(a0, zero), _mm_unpacklo_epi8(b0, zero));
-                const __m128i h0 =
-                    _mm_add_epi16(_mm_unpackhi_epi8(a0, zero), _mm_unpackhi_epi8(b0, zero));
-                const __m128i l1 =
-                    _mm_add_epi16(_mm_unpacklo_epi8(a1, zero), _mm_unpacklo_epi8(b1, zero));
-                const __m128i h1 =
-                    _mm_add_epi16(_mm_unpackhi_epi8(a1, zero), _mm_unpackhi_epi8(b1, zero));
-                const __m128i q0 =
-                    _mm_add_epi16(_mm_unpacklo_epi64(l0, h0), _mm_unpackhi_epi64(l0, h0));
-                const __m128i q1 =
-                    _mm_add_epi16(_mm_unpacklo_epi64(l1, h1), _mm_unpackhi_epi64(l1, h1));
+                const auto block_sums = [&](__m128i top, __m128i bottom) {
+                    const __m128i low = _mm_add_epi16(_mm_unpacklo_epi8(top, zero),
+                                                      _mm_unpacklo_epi8(bottom, zero));
+                    const __m128i high = _mm_add_epi16(_mm_unpackhi_epi8(top, zero),
+                                                       _mm_unpackhi_epi8(bottom, zero));
+                    return _mm_add_epi16(_mm_unpacklo_epi64(low, high),
+                                         _mm_unpackhi_epi64(low, high));
+                };
+                const __m128i q0 = block_sums(a0, b0), q1 = block_sums(a1, b1);
                 // Four blocks' U or V, as 32-bit values.
                 const auto chroma4 = [&](__m128i coefficients) {
                     const __m128i sums = add_pairs(_mm_madd_epi16(q0, coefficients),
