@@ -49,14 +49,6 @@ unsigned field(const std::string& wav, size_t at, int bytes)
     return value;
 }
 
-size_t count(const std::string& text, const std::string& part)
-{
-    size_t found = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++found;
-    return found;
-}
-
 }  // namespace
 
 TEST(Sound, every_format_a_program_plays_is_recorded_as_its_own_samples)

@@ -109,14 +109,6 @@ private:
     }
 };
 
-size_t count(const std::string& text, const std::string& part)
-{
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
 std::string rgb(Rgb c)
 {
     return std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b);

@@ -21,6 +21,14 @@ std::string read_file(const fs::path& path)
     return text.str();
 }
 
+size_t count(const std::string& text, const std::string& part)
+{
+    size_t found = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++found;
+    return found;
+}
+
 std::set<std::string> names_in(const fs::path& dir)
 {
     std::set<std::string> names;

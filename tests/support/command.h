@@ -15,6 +15,9 @@
 // The whole content of a file, or "" when it cannot be read.
 std::string read_file(const std::filesystem::path& path);
 
+// How many times part occurs in text (overlapping ones each counted).
+size_t count(const std::string& text, const std::string& part);
+
 // The names of the entries of a folder.
 std::set<std::string> names_in(const std::filesystem::path& dir);
 
